@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace testsupport {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its content at the end of the test.
+class TempDir {
+public:
+    TempDir() {
+        const char* base = getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/moxel-test.XXXXXX";
+        if (!mkdtemp(&pattern[0]))
+            throw std::runtime_error("mkdtemp failed");
+        dir = pattern;
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() { (void)system(("rm -rf '" + dir + "'").c_str()); }
+
+    const std::string& path() const { return dir; }
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+
+private:
+    std::string dir;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+} // namespace testsupport
