@@ -1,36 +1,21 @@
 #include "tools/msgc/CatalogueFile.h"
 
+#include "tools/msgc/utf8.h"
+
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 namespace msgc {
 
-CatalogueError::CatalogueError(const std::string& file, int line, const std::string& key, const std::string& reason)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + (key.empty() ? "" : key + ": ") + reason) {}
+CatalogueError::CatalogueError(const std::string& file, int line, const std::string& key,
+                               const std::string& reason)
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+                         (key.empty() ? "" : key + ": ") + reason) {}
 
 namespace {
-
-std::string encodeUtf8(unsigned long code) {
-    std::string out;
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-    return out;
-}
 
 class Parser {
 public:
@@ -124,15 +109,33 @@ private:
         for (;;) {
             if (pos >= content.size() || peek() == '\n')
                 fail(key, "unterminated quoted text");
-            const char c = content[pos++];
-            if (c == '"')
+            const char c = content[pos];
+            if (c == '"') {
+                ++pos;
                 return text;
-            if (c != '\\') {
-                text += c;
+            }
+            if (c == '\\') {
+                ++pos;
+                text += readEscape(key);
                 continue;
             }
-            text += readEscape(key);
+            text += readRawCharacter(key);
         }
+    }
+
+    // Invisible characters must be written as \u{HHHH} so that a reader of the file sees them.
+    // Invalid UTF-8 passes here byte by byte; the text check reports it with its key.
+    std::string readRawCharacter(const std::string& key) {
+        unsigned long code;
+        const size_t length = utf8::decode(content, pos, code);
+        if (length > 1 && utf8::isInvisible(code)) {
+            char escape[16];
+            snprintf(escape, sizeof escape, "\\u{%04lX}", code);
+            fail(key, std::string("invisible character in the text: write it as ") + escape);
+        }
+        const size_t taken = length == 0 ? 1 : length;
+        pos += taken;
+        return content.substr(pos - taken, taken);
     }
 
     std::string readEscape(const std::string& key) {
@@ -166,7 +169,7 @@ private:
         if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
             fail(key, "\\u{" + digits + "} is not a character");
         pos = close + 1;
-        return encodeUtf8(code);
+        return utf8::encode(code);
     }
 
     const std::string& path;

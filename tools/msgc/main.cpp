@@ -5,12 +5,15 @@
 #include "common/runtime/MessageLocales.h"
 #include "tools/msgc/CatalogueCheck.h"
 #include "tools/msgc/CatalogueFile.h"
+#include "tools/msgc/GroupRules.h"
 #include "tools/msgc/LoaderWriter.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <iostream>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -19,22 +22,40 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
+// A data file whose name is no locale would never be compiled; a misnamed translation must not
+// vanish without a word.
+void checkFileNames(const std::string& data_dir, const std::set<std::string>& locales) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(data_dir.c_str()), closedir);
+    if (!dir)
+        throw msgc::CatalogueError(data_dir, 0, "", "cannot be read");
+    const std::string suffix = ".msg";
+    while (const dirent* item = readdir(dir.get())) {
+        const std::string name = item->d_name;
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            !locales.count(name.substr(0, name.size() - suffix.size())))
+            throw msgc::CatalogueError(data_dir + "/" + name, 0, "", "no locale of this name");
+    }
+}
+
 void generate(const std::string& group, const std::string& data_dir, const std::string& out_dir) {
     using namespace msgc;
+    const GroupRules rules = GroupRules::forGroup(group);
     const CatalogueFile english = CatalogueFile::parse(data_dir + "/en_US.msg");
-    CatalogueCheck::checkTexts(english);
-    static const char* const locales[] = {
+    CatalogueCheck::checkTexts(english, rules);
+    const std::set<std::string> locales = {
 #define MOXEL_LOCALE_NAME(locale) #locale,
         MOXEL_MESSAGE_LOCALES(MOXEL_LOCALE_NAME)
 #undef MOXEL_LOCALE_NAME
     };
-    for (const std::string locale : locales) {
+    checkFileNames(data_dir, locales);
+    for (const std::string& locale : locales) {
         const std::string data_path = data_dir + "/" + locale + ".msg";
         std::unique_ptr<CatalogueFile> translation;
         if (locale != "en_US" && exists(data_path)) {
             translation = std::make_unique<CatalogueFile>(CatalogueFile::parse(data_path));
-            CatalogueCheck::checkTexts(*translation);
-            CatalogueCheck::checkAgainstEnglish(*translation, english);
+            CatalogueCheck::checkTexts(*translation, rules);
+            CatalogueCheck::checkAgainstEnglish(*translation, english, rules);
         }
         const CatalogueFile* file = locale == "en_US" ? &english : translation.get();
         LoaderWriter::writeIfChanged(out_dir + "/load" + group + "Texts_" + locale + ".cpp",

@@ -1,0 +1,3 @@
+#include "common/packages/ExtCatalogPackage.h"
+
+ExtCatalogPackage::~ExtCatalogPackage() = default;
