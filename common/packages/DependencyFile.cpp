@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -22,9 +23,12 @@ public:
     void* take() {
         std::lock_guard<std::mutex> hold(lock);
         if (free_slots == 0) {
+            blocks.reserve(blocks.size() + 1);
             void* block = Zeroed ? calloc(block_slots, SlotSize) : malloc(block_slots * SlotSize);
             if (!block)
                 throw std::bad_alloc();
+            // Kept so that the blocks stay reachable, not to free them.
+            blocks.push_back(block);
             next = static_cast<unsigned char*>(block);
             free_slots = block_slots;
         }
@@ -39,6 +43,7 @@ private:
     static_assert(SlotSize % alignof(std::max_align_t) == 0, "slots must stay aligned");
 
     std::mutex lock;
+    std::vector<void*> blocks;
     unsigned char* next = nullptr;
     size_t free_slots = 0;
 };

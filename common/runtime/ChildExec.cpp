@@ -1,8 +1,8 @@
 #include "common/runtime/ChildExec.h"
 
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,7 +54,9 @@ ChildExec::~ChildExec() {
     closeFd(channel[1]);
 }
 
-bool ChildExec::openChannel() { return createPipe(channel) == 0; }
+bool ChildExec::openChannel() {
+    return createPipe(channel) == 0;
+}
 
 void ChildExec::execShell() noexcept {
     // Ignored signals would stay ignored in the command (a pipeline reader that stops early must

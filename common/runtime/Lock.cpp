@@ -4,8 +4,8 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,7 +61,8 @@ struct flock byteLock(short type, unsigned semnum) {
 }
 
 error systemError(int e_class, int repeat, int state, int support, const char* key, int saved_errno) {
-    return error(e_class, repeat, state, support) << Messages().format(key, Lock::file_name, strerror(saved_errno));
+    return error(e_class, repeat, state, support)
+           << Messages().format(key, Lock::file_name, strerror(saved_errno));
 }
 
 } // namespace

@@ -13,9 +13,33 @@
 
 namespace {
 
+// The open log file. Opened close-on-exec so commands do not inherit it; when opening failed,
+// writes are dropped.
+class LogFile {
+public:
+    LogFile(const std::string& path, bool truncate) : file(fopen(path.c_str(), truncate ? "we" : "ae")) {}
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    ~LogFile() {
+        if (file)
+            fclose(file);
+    }
+
+    void write(const std::string& text) {
+        if (file) {
+            fwrite(text.data(), 1, text.size(), file);
+            fflush(file);
+        }
+    }
+    long position() const { return file ? ftell(file) : 0; }
+
+private:
+    FILE* file;
+};
+
 struct LogState {
     std::recursive_mutex log_lock;
-    std::unique_ptr<std::ofstream> log_file;
+    std::unique_ptr<LogFile> log_file;
     std::string log_path;
     std::ostringstream preopen_buffer;
     std::ostringstream report_stream;
@@ -55,8 +79,7 @@ void writeStderr(const std::string& text) {
 void writeFileOrBuffer(const std::string& text) {
     LogState& s = state();
     if (s.log_file) {
-        *s.log_file << text;
-        s.log_file->flush();
+        s.log_file->write(text);
     } else {
         s.preopen_buffer << text;
     }
@@ -77,8 +100,7 @@ void Log::stream::writeLinePrefix() {
         s.line_start = false;
     }
     if (s.log_file && s.resolver_depth > 0) {
-        *s.log_file << std::string(s.resolver_depth, '#');
-        s.log_file->flush();
+        s.log_file->write(std::string(s.resolver_depth, '#'));
     }
 }
 
@@ -161,10 +183,9 @@ void Log::open_file(const std::string& path, bool truncate) {
     s.log_file.reset();
     const mode_t previous_mask = umask(077);
     s.log_path = path;
-    s.log_file = std::make_unique<std::ofstream>(path, truncate ? std::ios::trunc : std::ios::app);
+    s.log_file = std::make_unique<LogFile>(path, truncate);
     umask(previous_mask);
-    *s.log_file << s.preopen_buffer.str();
-    s.log_file->flush();
+    s.log_file->write(s.preopen_buffer.str());
     s.preopen_buffer.str("");
 }
 
@@ -222,7 +243,7 @@ Log::ConsoleMessages::ConsoleMessages() {
     std::lock_guard<std::recursive_mutex> guard(s.log_lock);
     requireOpenLogFile(__LINE__);
     s.capture = std::make_unique<std::ostringstream>();
-    log_start = s.log_file->tellp();
+    log_start = s.log_file->position();
 }
 
 Log::ConsoleMessages::~ConsoleMessages() {

@@ -6,10 +6,10 @@
 #include "common/runtime/Progress.h"
 #include "common/runtime/error.h"
 
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -94,7 +94,9 @@ void POpen::run(const std::string& command, const std::string& directory) {
         *errors << "execl: " << strerror(exec_errno) << "\n";
 }
 
-void POpen::closeInput() { ChildExec::closeFd(stdinPipe[1]); }
+void POpen::closeInput() {
+    ChildExec::closeFd(stdinPipe[1]);
+}
 
 bool POpen::pumpOutput(int& fd, std::ostream* to, bool echo) {
     char buffer[8192];
@@ -119,7 +121,8 @@ int POpen::wait(bool echo) {
     int status = 0;
 
     for (;;) {
-        pollfd entries[3] = {{stdinPipe[1], POLLOUT, 0}, {stdoutPipe[0], POLLIN, 0}, {stderrPipe[0], POLLIN, 0}};
+        pollfd entries[3] = {
+            {stdinPipe[1], POLLOUT, 0}, {stdoutPipe[0], POLLIN, 0}, {stderrPipe[0], POLLIN, 0}};
         const bool all_closed = stdinPipe[1] == -1 && stdoutPipe[0] == -1 && stderrPipe[0] == -1;
         // With nothing left to move, only the exit and a cancel are waited for.
         poll(entries, 3, all_closed ? 10 : 1);

@@ -52,6 +52,10 @@ int Pipe::out() const {
     return outFd;
 }
 
-void Pipe::closeIn() { closeEnd(this, inFd, "in"); }
+void Pipe::closeIn() {
+    closeEnd(this, inFd, "in");
+}
 
-void Pipe::closeOut() { closeEnd(this, outFd, "out"); }
+void Pipe::closeOut() {
+    closeEnd(this, outFd, "out");
+}

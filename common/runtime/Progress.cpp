@@ -28,8 +28,8 @@ struct StageInfo {
 };
 
 const StageInfo stages[Progress::last_stage + 1] = {
-    {"init", "progress_stage_init"},         {"prep", "progress_stage_prep"},
-    {"resolv", "progress_stage_resolv"},     {"download", "progress_stage_download"},
+    {"init", "progress_stage_init"},     {"prep", "progress_stage_prep"},
+    {"resolv", "progress_stage_resolv"}, {"download", "progress_stage_download"},
     {"inst", "install_start"},
 };
 
@@ -134,8 +134,8 @@ void Progress::checkTermination() {
         Log::stream text(2, true);
         text << messages.getMessage("Dizadizezeroz");
         if (signal != 0)
-            text << " process has received termination signal and will stop working (signal number "
-                 << signal << ").";
+            text << " process has received termination signal and will stop working (signal number " << signal
+                 << ").";
         else
             text << " process has received termination signal and will stop working.";
     }
@@ -143,7 +143,9 @@ void Progress::checkTermination() {
     throw boost::enable_current_exception(Interrupted(signal));
 }
 
-bool Progress::wasInterrupted() { return cancel_state.load() == cancel_thrown; }
+bool Progress::wasInterrupted() {
+    return cancel_state.load() == cancel_thrown;
+}
 
 void Progress::markSafe() {
     stop_safe.store(true);
@@ -157,4 +159,6 @@ void Progress::markUnsafe() {
     Log::stream(3, true) << "DEBUG: Mark cancel/stop operation as unsafe";
 }
 
-std::string Progress::getCanceledMessage() { return Messages().getMessage("user_canceled"); }
+std::string Progress::getCanceledMessage() {
+    return Messages().getMessage("user_canceled");
+}

@@ -58,4 +58,6 @@ void ProgressShm::setText(char* field, size_t size, const std::string& text) {
     memset(field + length, 0, size - length);
 }
 
-std::string ProgressShm::getText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+std::string ProgressShm::getText(const char* field, size_t size) {
+    return std::string(field, strnlen(field, size));
+}

@@ -6,9 +6,9 @@
 #include "common/runtime/error.h"
 #include "common/runtime/exec.h"
 
-#include <sys/wait.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,7 +76,8 @@ SystemCmd::SystemCmd(const std::string& command, open_mode_t mode) : command(com
     errPipe.closeIn();
     const int exec_errno = ChildExec::execErrno(shell.collect());
     if (exec_errno != 0)
-        Log::stream(1, true) << Messages().getMessage("err_exec_execfail") << " (" << strerror(exec_errno) << ")";
+        Log::stream(1, true) << Messages().getMessage("err_exec_execfail") << " (" << strerror(exec_errno)
+                             << ")";
     try {
         if (reading) {
             dataPipe.closeIn();

@@ -8,9 +8,9 @@
 #include "common/runtime/error.h"
 #include "common/runtime/util.h"
 
-#include <sys/stat.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,7 +69,8 @@ std::string withCommand(const std::string& text, const std::string& command) {
     return text + Messages().format("err_exec_cmd", command);
 }
 
-error execError(int e_class, int repeat, int state, int support, const char* key, const std::string& command) {
+error execError(int e_class, int repeat, int state, int support, const char* key,
+                const std::string& command) {
     return error(e_class, repeat, state, support) << withCommand(Messages().getMessage(key), command);
 }
 
@@ -89,7 +90,8 @@ void writeAll(int fd, const std::string& data) {
 
 namespace exec {
 
-int run_command(const std::string& command, bool echo, bool check, std::ostream* output, std::ostream* errors) {
+int run_command(const std::string& command, bool echo, bool check, std::ostream* output,
+                std::ostream* errors) {
     std::istringstream no_input;
     // Without a buffer the stream takes and drops everything, however much a command prints.
     std::ostream discarded(nullptr);
@@ -113,16 +115,17 @@ int run_command(const std::string& command, bool echo, bool check, std::ostream*
         throw error(4, 2, 0, 2) << withCommand(text, command);
     }
     if (low_bits == 0x7f)
-        Log::stream(3, true) << "DEBUG: child exit status is " << status << ", but I expected WIFEXITED(status)";
+        Log::stream(3, true) << "DEBUG: child exit status is " << status
+                             << ", but I expected WIFEXITED(status)";
     const int code = (status >> 8) & 0xff;
     if (code == exec_failed_code)
         throw execError(4, 1, 0, 3, "err_exec_execfail", command);
     if (check && code == 127)
         throw error(4, 1, 0, 3) << withCommand(
-                   Messages().format("err_exec_cmd_not_found", command_name(command)), command);
+            Messages().format("err_exec_cmd_not_found", command_name(command)), command);
     if (check && code != 0)
         throw error(0, 0, 0, 0) << withCommand(
-                   Messages().format("err_exec_non_zero", command_name(command), std::to_string(code)), command);
+            Messages().format("err_exec_non_zero", command_name(command), std::to_string(code)), command);
     child.reset();
     return code;
 }
@@ -181,8 +184,8 @@ std::vector<std::string> get_output_lines(const std::string& command, const std:
     if (status != 0) {
         if (status == -1)
             Log::stream(2, true) << "pclose() error: " << strerror(errno);
-        Log::stream(3, true) << "Execution of '" << command_name(line) << "' via popen() failed - pclose() returned "
-                             << status;
+        Log::stream(3, true) << "Execution of '" << command_name(line)
+                             << "' via popen() failed - pclose() returned " << status;
         throw error(4, 2, 2, 2) << "Error in execution of '" << command_name(line) << "'";
     }
     return lines;
@@ -191,8 +194,8 @@ std::vector<std::string> get_output_lines(const std::string& command, const std:
 std::string get_output(const std::string& command, const std::string& arguments) {
     const std::vector<std::string> lines = get_output_lines(command, arguments);
     if (lines.empty())
-        throw error(0, 0, 0, 0) << withCommand(
-                   Messages().format("err_empty_output", command_name(command)), command);
+        throw error(0, 0, 0, 0) << withCommand(Messages().format("err_empty_output", command_name(command)),
+                                               command);
     return lines.front();
 }
 
@@ -255,21 +258,25 @@ void run_detached(const std::string& command, const std::string* input) {
         if (report.first == 'C') {
             logCgroupResult(report.second);
         } else if (report.first == 'F') {
-            Log::stream(1, true) << Messages().getMessage("err_exec_forkfail") << " (" << strerror(report.second)
-                                 << ").";
+            Log::stream(1, true) << Messages().getMessage("err_exec_forkfail") << " ("
+                                 << strerror(report.second) << ").";
             throw execError(4, 1, 0, 2, "err_exec_forkfail", command);
         } else if (report.first == 'E') {
-            Log::stream(1, true) << Messages().getMessage("err_exec_execfail") << " (" << strerror(report.second)
-                                 << ")";
+            Log::stream(1, true) << Messages().getMessage("err_exec_execfail") << " ("
+                                 << strerror(report.second) << ")";
         }
     }
 }
 
-void detach_from_cgroups() { logCgroupResult(leaveCgroups()); }
+void detach_from_cgroups() {
+    logCgroupResult(leaveCgroups());
+}
 
 std::string command_name(const std::string& command) {
     std::string word;
-    auto qualifies = [](const std::string& w) { return w != "env" && w != "sh" && w.find('=') == std::string::npos; };
+    auto qualifies = [](const std::string& w) {
+        return w != "env" && w != "sh" && w.find('=') == std::string::npos;
+    };
     for (size_t at = 0; at <= command.size(); ++at) {
         if (at < command.size() && command[at] != ' ') {
             word += command[at];

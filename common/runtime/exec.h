@@ -10,7 +10,8 @@ namespace exec {
 // Runs the command with an empty standard input, its output and error output going to the given
 // streams (null: discarded), and maps its end to the installer's errors. A user cancel stops it.
 // Without `check` only a signal or a shell that could not start raise; the exit code is returned.
-int run_command(const std::string& command, bool echo, bool check, std::ostream* output, std::ostream* errors);
+int run_command(const std::string& command, bool echo, bool check, std::ostream* output,
+                std::ostream* errors);
 
 // The output lines of a short query, each trimmed; `arguments` is appended after a blank when not empty.
 // The command keeps the installer's environment.

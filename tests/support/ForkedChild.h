@@ -1,8 +1,8 @@
 #pragma once
 
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>

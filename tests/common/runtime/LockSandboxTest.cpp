@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -35,7 +35,8 @@ protected:
         for (int fd = 0; fd < 1024; ++fd) {
             char target[256] = {};
             const std::string link = "/proc/self/fd/" + std::to_string(fd);
-            if (readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target) == Lock::file_name)
+            if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                std::string(target) == Lock::file_name)
                 return true;
         }
         return false;

@@ -10,6 +10,9 @@
 
 #include <cstdlib>
 
+#include <boost/filesystem.hpp>
+
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -247,6 +250,34 @@ TEST_F(LogTest, CaptureLogStartsAtALineBreakNearTheCut) {
     const std::string whole = capture.get_log(1 << 20);
     EXPECT_THAT(whole, Not(HasSubstr("before the capture")));
     EXPECT_EQ(whole.substr(whole.size() - tail.size()), tail);
+}
+
+} // namespace
+
+namespace {
+
+// The open-file flags of the descriptor that refers to path, or -1.
+long openFlagsOf(const std::string& path) {
+    for (const auto& entry : boost::filesystem::directory_iterator("/proc/self/fd")) {
+        boost::system::error_code ignored;
+        if (boost::filesystem::read_symlink(entry.path(), ignored).string() != path)
+            continue;
+        std::istringstream info(readFile("/proc/self/fdinfo/" + entry.path().filename().string()));
+        for (std::string field; info >> field;)
+            if (field == "flags:") {
+                std::string octal;
+                info >> octal;
+                return std::stol(octal, nullptr, 8);
+            }
+    }
+    return -1;
+}
+
+TEST_F(LogTest, LogFileIsNotInheritedByCommands) {
+    openLog();
+    const long flags = openFlagsOf(logPath());
+    ASSERT_NE(flags, -1);
+    EXPECT_TRUE(flags & O_CLOEXEC);
 }
 
 } // namespace

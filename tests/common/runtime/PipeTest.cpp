@@ -43,7 +43,8 @@ TEST(PipeTest, ClosedEndRaises) {
         const char* text;
     };
     const Case cases[] = {
-        {"in", [](Pipe& p) { p.closeIn(); }, [](Pipe& p) { return p.in(); }, "Pipe: in() end is already closed"},
+        {"in", [](Pipe& p) { p.closeIn(); }, [](Pipe& p) { return p.in(); },
+         "Pipe: in() end is already closed"},
         {"out", [](Pipe& p) { p.closeOut(); }, [](Pipe& p) { return p.out(); },
          "Pipe: out() end is already closed"},
     };

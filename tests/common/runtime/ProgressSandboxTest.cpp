@@ -13,9 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstring>
@@ -24,8 +24,8 @@
 #include <string>
 #include <thread>
 
-using testsupport::ForkedChild;
 using ::testing::HasSubstr;
+using testsupport::ForkedChild;
 
 namespace {
 
@@ -79,8 +79,8 @@ TEST_F(ProgressSandboxTest, StagesAndSteps) {
     EXPECT_EQ(record->step_n, 5u);
     EXPECT_STREQ(record->step_id, "id5");
     EXPECT_STREQ(record->step_title, "text5");
-    EXPECT_THAT(logText(),
-                HasSubstr("Progress::stage: --- 1/4 (3 steps) " + Messages().getMessage("progress_stage_prep") + "\n"));
+    EXPECT_THAT(logText(), HasSubstr("Progress::stage: --- 1/4 (3 steps) " +
+                                     Messages().getMessage("progress_stage_prep") + "\n"));
     EXPECT_THAT(logText(), HasSubstr("Progress::step: 3/3 text3\n"));
     EXPECT_THAT(logText(), HasSubstr("Progress::step: 5/5 text5\n"));
 }
@@ -147,8 +147,8 @@ TEST_F(ProgressSandboxTest, RecordWrittenByOneProcessIsReadByAnother) {
         };
         const bool ok = u32(0) == 2 && u32(4) == 4 && std::string(raw + 8) == "resolv" && u32(4184) == 1 &&
                         u32(4188) == 10 && std::string(raw + 4192) == "resolve" &&
-                        std::string(raw + 4272) == "Resolving dependencies" && raw[8368] == 1 && raw[8369] == 1 &&
-                        std::string(raw + 8370) == "boom" && raw[16466] == 0;
+                        std::string(raw + 4272) == "Resolving dependencies" && raw[8368] == 1 &&
+                        raw[8369] == 1 && std::string(raw + 8370) == "boom" && raw[16466] == 0;
         return ok ? 0 : 3;
     });
     EXPECT_EQ(reader.wait(), 0);

@@ -1,6 +1,6 @@
+#include "common/runtime/SystemCmd.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
-#include "common/runtime/SystemCmd.h"
 #include "common/runtime/error.h"
 #include "tests/support/TempDir.h"
 
@@ -10,14 +10,14 @@
 #include <fcntl.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <sstream>
-#include <cstdlib>
 #include <string>
 
-using testsupport::readFile;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testsupport::readFile;
 
 namespace {
 
@@ -100,7 +100,8 @@ TEST_F(SystemCmdTest, CheckRaisesForANonZeroExit) {
 
 TEST_F(SystemCmdTest, UncheckedCommandIsClosedAndReportedOnDestruction) {
     { SystemCmd cmd("exit 4", SystemCmd::mode_read); }
-    EXPECT_THAT(logText(), HasSubstr("Warning: SystemCmd exit code was not checked. (Command was: 'exit 4')."));
+    EXPECT_THAT(logText(),
+                HasSubstr("Warning: SystemCmd exit code was not checked. (Command was: 'exit 4')."));
     EXPECT_THAT(logText(), HasSubstr("Warning: unhandled error in execution of command (4) : exit 4"));
 }
 

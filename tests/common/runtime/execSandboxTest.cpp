@@ -8,9 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <signal.h>
 
 #include <cerrno>
 #include <chrono>
@@ -18,9 +18,9 @@
 #include <string>
 #include <thread>
 
-using testsupport::readFile;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testsupport::readFile;
 
 namespace {
 
@@ -78,20 +78,21 @@ TEST_F(execSandboxTest, DetachFromCgroupsWithoutSystemdTreeDoesNothing) {
 
 TEST_F(execSandboxTest, DetachFromCgroupsWritesEachTasksFile) {
     fakeCgroupTree();
-    for (const char* directory : {"/sys/fs/cgroup/systemd/user/root", "/sys/fs/cgroup/systemd/system.slice",
-                                  "/sys/fs/cgroup/cpu"})
+    for (const char* directory :
+         {"/sys/fs/cgroup/systemd/user/root", "/sys/fs/cgroup/systemd/system.slice", "/sys/fs/cgroup/cpu"})
         ASSERT_EQ(system(("mkdir -p " + std::string(directory)).c_str()), 0);
-    for (const char* file : {"/sys/fs/cgroup/systemd/user/root/tasks", "/sys/fs/cgroup/systemd/system.slice/tasks",
-                             "/sys/fs/cgroup/cpu/tasks"})
+    for (const char* file : {"/sys/fs/cgroup/systemd/user/root/tasks",
+                             "/sys/fs/cgroup/systemd/system.slice/tasks", "/sys/fs/cgroup/cpu/tasks"})
         testsupport::writeFile(file, "1234\n");
 
     exec::detach_from_cgroups();
-    for (const char* file : {"/sys/fs/cgroup/systemd/user/root/tasks", "/sys/fs/cgroup/systemd/system.slice/tasks",
-                             "/sys/fs/cgroup/cpu/tasks"})
+    for (const char* file : {"/sys/fs/cgroup/systemd/user/root/tasks",
+                             "/sys/fs/cgroup/systemd/system.slice/tasks", "/sys/fs/cgroup/cpu/tasks"})
         EXPECT_EQ(readFile(file), "0\n") << file;
     EXPECT_THAT(logText(), HasSubstr("DEBUG: detaching from current cgroups (systemd, cpu, cpuacct)\n"));
-    EXPECT_THAT(logText(), HasSubstr("Warning: Failed to attach to cgroup /sys/fs/cgroup/cpuacct/tasks, installer "
-                                     "might be unexpectedly killed later by the system\n"));
+    EXPECT_THAT(logText(),
+                HasSubstr("Warning: Failed to attach to cgroup /sys/fs/cgroup/cpuacct/tasks, installer "
+                          "might be unexpectedly killed later by the system\n"));
     EXPECT_THAT(logText(), Not(HasSubstr("attach to cgroup /sys/fs/cgroup/cpu/tasks")));
 }
 
@@ -100,8 +101,8 @@ TEST_F(execSandboxTest, DetachedCommandLeavesTheCgroups) {
     ASSERT_EQ(system("mkdir -p /sys/fs/cgroup/systemd/user/root /sys/fs/cgroup/systemd/system.slice "
                      "/sys/fs/cgroup/cpu"),
               0);
-    for (const char* file : {"/sys/fs/cgroup/systemd/user/root/tasks", "/sys/fs/cgroup/systemd/system.slice/tasks",
-                             "/sys/fs/cgroup/cpu/tasks"})
+    for (const char* file : {"/sys/fs/cgroup/systemd/user/root/tasks",
+                             "/sys/fs/cgroup/systemd/system.slice/tasks", "/sys/fs/cgroup/cpu/tasks"})
         testsupport::writeFile(file, "1234\n");
     const std::string done = dir.file("done");
     exec::run_detached("echo started > " + util::shell_quote(done), nullptr);

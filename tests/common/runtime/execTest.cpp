@@ -1,7 +1,7 @@
+#include "common/runtime/exec.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
-#include "common/runtime/exec.h"
 #include "common/runtime/util.h"
 #include "tests/support/TempDir.h"
 
@@ -17,9 +17,9 @@
 #include <string>
 #include <thread>
 
-using testsupport::readFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testsupport::readFile;
 
 namespace {
 
@@ -71,7 +71,9 @@ TEST_F(execTest, RunCommandRaisesOnFailures) {
     };
     const Case cases[] = {
         {"exit 5", true, {0, 0, 0, 0}, messages.format("err_exec_non_zero", "exit", "5")},
-        {"moxel-no-such-program-xyz --flag", true, {4, 1, 0, 3},
+        {"moxel-no-such-program-xyz --flag",
+         true,
+         {4, 1, 0, 3},
          messages.format("err_exec_cmd_not_found", "moxel-no-such-program-xyz")},
         {"kill -9 $$", false, {4, 2, 0, 2}, messages.getMessage("err_exec_signal")},
         {"kill -9 $$", true, {4, 2, 0, 2}, messages.getMessage("err_exec_signal")},
@@ -93,13 +95,15 @@ TEST_F(execTest, RunCommandRaisesOnFailures) {
 
 TEST_F(execTest, RunCommandCapturesBothStreams) {
     std::ostringstream output, errors;
-    EXPECT_EQ(exec::run_command("echo out; echo err >&2; read x || echo eof", false, true, &output, &errors), 0);
+    EXPECT_EQ(exec::run_command("echo out; echo err >&2; read x || echo eof", false, true, &output, &errors),
+              0);
     EXPECT_EQ(output.str(), "out\neof\n");
     EXPECT_EQ(errors.str(), "err\n");
 }
 
 TEST_F(execTest, GetOutputLinesTrimsEachLine) {
-    EXPECT_THAT(exec::get_output_lines("printf", "'a\\n\\n  b \\t\\nlast'"), ElementsAre("a", "", "b", "last"));
+    EXPECT_THAT(exec::get_output_lines("printf", "'a\\n\\n  b \\t\\nlast'"),
+                ElementsAre("a", "", "b", "last"));
     const std::string long_line(10000, 'y');
     EXPECT_THAT(exec::get_output_lines("echo", long_line), ElementsAre(long_line));
 }
@@ -141,8 +145,12 @@ TEST_F(execTest, CommandName) {
         const char* name;
     };
     const Case cases[] = {
-        {"LC_ALL=C rpm -qa", "rpm"},   {"env sh", "env sh"},       {"env A=1 sh -c x", "-c"},
-        {"  apt-get   -y install", "apt-get"}, {"/usr/bin/dpkg-query -W", "/usr/bin/dpkg-query"}, {"", ""},
+        {"LC_ALL=C rpm -qa", "rpm"},
+        {"env sh", "env sh"},
+        {"env A=1 sh -c x", "-c"},
+        {"  apt-get   -y install", "apt-get"},
+        {"/usr/bin/dpkg-query -W", "/usr/bin/dpkg-query"},
+        {"", ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(exec::command_name(c.command), c.name) << "'" << c.command << "'";
