@@ -7,4 +7,8 @@ class DebPackage : public Package {
 public:
     DebPackage(const std::string& name, const std::string& versionText);
     ~DebPackage() override;
+
+    // Name, version and architecture from the control file (dpkg -I), then the file facts. The
+    // dependency fields are not read.
+    void readInfo() override;
 };

@@ -10,6 +10,8 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/checked_pointer.h"
 #include "common/runtime/error.h"
+#include "common/runtime/fileops.h"
+#include "common/runtime/md5rep.h"
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
 
@@ -121,6 +123,18 @@ std::shared_ptr<Dependency> Package::createDependency(const std::string& text) c
     if (!text.empty() && text[0] == '/')
         return DependencyFile::create(text, 0, "", this);
     return std::make_shared<DependencyLogical>(text, this);
+}
+
+void Package::readFileStat() {
+    const std::string& path = getFileName();
+    installTime = fileops::last_write_time(path);
+    std::string digest = util::md5_file_string(path);
+    if (digest.empty())
+        throw error(error::internal, 1, 1, 3) << "Unable to get MD5 checksum of " << path << " file.";
+    setMd5(digest);
+    size = static_cast<int64_t>(fileops::file_size(path));
+    if (size == 0)
+        Log::stream(0, true) << "ERROR: Can't get size for " << path;
 }
 
 void Package::setVersion(std::unique_ptr<Version> newVersion) {

@@ -131,6 +131,10 @@ public:
     // Replaces every [PROPERTY] placeholder with the property's value; unknown ones stay.
     std::string evaluateString(const std::string& text) const;
 
+protected:
+    // Modification time, digest and size of the package file.
+    void readFileStat();
+
 private:
     static std::shared_ptr<Dependency> at(const dependencies_t& list, size_t index) {
         return index < list.size() ? list[index] : nullptr;

@@ -43,6 +43,13 @@ bool isLetter(char c) {
 bool isNameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
 }
+// Setting ids may also hold "-" and begin with a digit or "_".
+bool isSettingIdChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+bool isHexDigit(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 error userError() {
     return error(error::user, 1, 1, 2);
@@ -325,7 +332,7 @@ std::string Options::webLaunchCommand() const {
 // ---------------------------------------------------------------------------------------------------------
 // rc file, environment and component settings
 
-bool Options::parseRcLine(std::istream& in, std::string& name, std::string& value) {
+bool Options::parseRcLine(std::istream& in, std::string& name, std::string& value, bool componentOptions) {
     name.clear();
     value.clear();
     std::string line;
@@ -337,10 +344,10 @@ bool Options::parseRcLine(std::istream& in, std::string& name, std::string& valu
         if (pos == end || line[pos] == '#')
             continue;
 
-        if (!isLetter(line[pos]))
+        if (!(componentOptions ? isSettingIdChar(line[pos]) : isLetter(line[pos])))
             throw userError() << Messages().getMessage("err_rc_param");
         const std::string::size_type name_start = pos;
-        while (pos < end && isNameChar(line[pos]))
+        while (pos < end && (componentOptions ? isSettingIdChar(line[pos]) : isNameChar(line[pos])))
             ++pos;
         name = line.substr(name_start, pos - name_start);
 
@@ -368,8 +375,16 @@ bool Options::parseRcLine(std::istream& in, std::string& name, std::string& valu
             if (line[pos] == '"') {
                 ++pos;
                 while (pos < end && line[pos] != '"') {
-                    if (line[pos] == '\\' && pos + 1 < end)
+                    if (line[pos] == '\\' && pos + 1 < end) {
                         ++pos;
+                        const bool byte_escape = componentOptions && line[pos] == 'x' && pos + 2 < end &&
+                                                 isHexDigit(line[pos + 1]) && isHexDigit(line[pos + 2]);
+                        if (byte_escape) {
+                            value += static_cast<char>(std::stoi(line.substr(pos + 1, 2), nullptr, 16));
+                            pos += 3;
+                            continue;
+                        }
+                    }
                     value += line[pos++];
                 }
                 if (pos == end)
@@ -588,7 +603,7 @@ void Options::readComponentOptions() {
             continue;
         }
         std::string name, value;
-        if (!parseRcLine(in, name, value))
+        if (!parseRcLine(in, name, value, true))
             return;
         Log::stream(2, true) << "read options.ini: '" << name << "' = '" << value << "'";
         if (!have_product)

@@ -135,7 +135,11 @@ public:
     void readComponentOptions();
 
     // Reads lines until one holds a setting; false at the end of the stream. Syntax errors raise.
-    static bool parseRcLine(std::istream& in, std::string& name, std::string& value);
+    // With componentOptions, the line is one of options.ini: the name is a setting id (letters,
+    // digits, "_" and "-") and "\x" with two hex digits in a quoted value stands for that byte, as
+    // the settings saver writes them.
+    static bool parseRcLine(std::istream& in, std::string& name, std::string& value,
+                            bool componentOptions = false);
     // Candidate rc files, most specific first, and the first one that is a file ("" when none).
     static std::vector<std::string> rcFilePaths();
     static std::string findRcFile();

@@ -117,6 +117,42 @@ INSTANTIATE_TEST_SUITE_P(Lines, RcLineFails,
                                            RcErrorCase{"K=\"ends in escape\\\"", "err_noquote_closed", false,
                                                        0, 0}));
 
+// options.ini holds setting ids and the saver's "\xhh" escapes; the rc file keeps its own rules.
+TEST(RcLineTest, ComponentOptionsLinesTakeSettingIdsAndByteEscapes) {
+    struct {
+        const char* input;
+        const char* name;
+        std::string value;
+        std::string rcValue; // the same line in the rc file; "" when the rc file rejects it
+    } cases[] = {
+        {"db-name=\"x\"", "db-name", "x", ""},
+        {"1st=\"x\"", "1st", "x", ""},
+        {"_id=\"x\"", "_id", "x", ""},
+        {"K=\"a\\x0ab\"", "K", "a\nb", "ax0ab"},
+        {"K=\"caf\\xc3\\xA9\"", "K", "caf\xc3\xa9", "cafxc3xA9"},
+        {"K=\"\\x00\"", "K", std::string(1, '\0'), "x00"},
+        {"K=\"C:\\\\x41\"", "K", "C:\\x41", "C:\\x41"},
+        {"K=\"\\xg1 \\x4\"", "K", "xg1 x4", "xg1 x4"},
+        {"K=a\\x41", "K", "a\\x41", "a\\x41"},
+        {"K=\"\\\"q\\\"\"", "K", "\"q\"", "\"q\""},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.input);
+        std::string name, value;
+        ASSERT_TRUE(Options::parseRcLine(in, name, value, true)) << c.input;
+        EXPECT_EQ(name, c.name) << c.input;
+        EXPECT_EQ(value, c.value) << c.input;
+
+        std::istringstream rc(c.input);
+        if (c.rcValue.empty()) {
+            EXPECT_THROW(Options::parseRcLine(rc, name, value), error) << c.input;
+        } else {
+            ASSERT_TRUE(Options::parseRcLine(rc, name, value)) << c.input;
+            EXPECT_EQ(value, c.rcValue) << c.input;
+        }
+    }
+}
+
 TEST(RcLineTest, YesNoAcceptsOnlyTheFourWords) {
     EXPECT_TRUE(Options::parseYesNo("DEBUG", "yes"));
     EXPECT_TRUE(Options::parseYesNo("DEBUG", "YES"));

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "common/packages/Version.h"
+#include "common/runtime/TagSet.h"
+#include "installer/catalogue/BuildList.h"
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class Product;
+
+// One installable release of a product, with its builds in file order. Created once by the
+// catalogue readers; the state fields are filled in when the catalogue is compared with the system.
+class Release {
+public:
+    // An empty version text raises err_empty_version.
+    Release(const boost::shared_ptr<Product>& product, const std::string& id, const std::string& name,
+            const std::string& codename, const std::string& version, const std::string& upgrade_allowed_from);
+    Release(const Release&) = delete;
+    Release& operator=(const Release&) = delete;
+
+    const boost::shared_ptr<Product>& prod() const { return _product; }
+
+    void addBuild(const boost::shared_ptr<Build>& build);
+    void addTags(const std::string& list);
+    void addPromotedTags(const std::string& list);
+
+    // One direction only: whether this release's product names the other's product.
+    bool isIncompatibleWith(const Release& other) const;
+
+    // Both raise when the state has not been computed yet.
+    bool isActual() const;
+    bool isCurrentlyInstalled() const;
+
+    // Only an installed, up-to-date release takes these marks; a component of any other release that
+    // differs from the installed one says nothing about pending updates.
+    void setComponentUpgradeAvailable();
+    void setMicroUpdateAvailable();
+    void addNotInstalledComponent(const std::string& name);
+    // 2 component upgrades, 1 micro-updates only, 0 nothing pending.
+    int getUpdatesAvailability() const;
+
+    // Product id to version text: releases of other products this one works best with, in file order
+    // within one product.
+    std::multimap<std::string, std::string> _best_with;
+    boost::shared_ptr<Product> _product;
+    std::string _id;
+    std::string _name;
+    std::string _codename;
+    Version _version;
+    // The lowest installed version this release may be installed over.
+    Version _upgrade_allowed_from;
+    std::string _details_url;
+    std::string _whp_api_version;
+    std::string _dispatcher_api_version;
+    // 0 not checked yet, 1 not fit for this system, 2 actual.
+    int _state = 0;
+    // 0 not calculated, 1 install, 2 upgrade, 4 up to date.
+    int _update_mode = 0;
+    std::string _installed_version;
+    std::string _caution;
+    BuildList _builds;
+    bool _selected = false;
+    // Tiers; an empty set stands for "stable".
+    TagSet _tags{true};
+    // Tiers in which the release is offered only when the product has no release of that tier.
+    TagSet _promoted_tags{false};
+    std::string _display_tag;
+    uint32_t _hide_policy = 0;
+    std::vector<std::string> _not_installed_components;
+    bool _component_upgrade_available = false;
+    bool _micro_update_available = false;
+};
+
+// The name, or the id when the name is empty.
+std::ostream& operator<<(std::ostream& out, const Release& release);

@@ -1,0 +1,3 @@
+#include "installer/components/AiCompNode.h"
+
+AiCompNode::~AiCompNode() = default;
