@@ -55,8 +55,8 @@ void writePlan(const cpkgs_t& plan, const std::string& path) {
         if (isRemoverPackage(package))
             out << "remove " << package->getObsolete(0)->getName() << "\n";
         else if (package->getType() != 's')
-            out << "install " << package->getName() << " " << package->getVersion() << " " << package->getArch()
-                << "\n";
+            out << "install " << package->getName() << " " << package->getVersion() << " "
+                << package->getArch() << "\n";
     }
     out.close();
     if (!out || rename((path + ".tmp").c_str(), path.c_str()) != 0)

@@ -2,7 +2,8 @@
 
 #include "common/runtime/Log.h"
 
-FunctionTracer::FunctionTracer(std::string text) : text(std::move(text)), uncaught(std::uncaught_exceptions()) {
+FunctionTracer::FunctionTracer(std::string text)
+    : text(std::move(text)), uncaught(std::uncaught_exceptions()) {
     Log::stream(3, true) << "DEBUG: function entry [" << this->text << "]";
 }
 

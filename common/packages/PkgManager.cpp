@@ -325,8 +325,8 @@ void PkgManager::findNecessaryPackages(bool predict) {
             Log::stream(1, true) << "Unhappy caught; try to resolve again.";
             restartFromStart(trialPackage);
             if (trialPackage && isBlack(trialPackage)) {
-                Log::stream(2, true) << "Can't find solution with predictionally for package " << *trialPackage
-                                     << ": it was added to blacklist";
+                Log::stream(2, true) << "Can't find solution with predictionally for package "
+                                     << *trialPackage << ": it was added to blacklist";
                 throw error(5, 1, 1, 3) << Messages().getMessage("err_deps_nochance");
             }
             ++passCount;
@@ -366,12 +366,13 @@ void PkgManager::findRequiredFor(const Package* package) {
         const char* after;
     };
     static const Check checks[] = {
-        {&PkgManager::findIndirectHardwiredDeps, "Problem occured during searching indirect dependencies for package ",
-         ""},
+        {&PkgManager::findIndirectHardwiredDeps,
+         "Problem occured during searching indirect dependencies for package ", ""},
         {&PkgManager::findIndirectObsoletes,
          "Problem occured during search indirect dependencies produced by obsolete tags for package ", ""},
         {&PkgManager::findIndirectConflicts, "Problem occured during searching conflicts for package ", " "},
-        {&PkgManager::findBackConflicts, "Problem occured during searching reverse-conflicts for package ", ""},
+        {&PkgManager::findBackConflicts, "Problem occured during searching reverse-conflicts for package ",
+         ""},
         {&PkgManager::findIndirectArchDeps, "Problem occured during searching other arch for package ", ""},
     };
     for (const Check& check : checks) {
@@ -492,7 +493,8 @@ void PkgManager::appendNecessaryPackage(const Package* package) {
             continue;
         if (repository->isConflicting(entry, package) || repository->isConflicting(package, entry)) {
             try {
-                Log::stream(2, true) << " - conflicts with " << *entry << " which is already in necessaryList";
+                Log::stream(2, true) << " - conflicts with " << *entry
+                                     << " which is already in necessaryList";
                 reason_ptr reason(new ReasonClash(entry, package));
                 switch (selectBlackPackage(entry, package, reason)) {
                 case 0:
@@ -506,8 +508,9 @@ void PkgManager::appendNecessaryPackage(const Package* package) {
                     appendBlackPackage(package, reason);
                     break;
                 default:
-                    Log::stream(1, true) << "Can't select which of conflicting packages add to blacklist: "
-                                         << *entry << " or " << *package << ": adding them both.";
+                    Log::stream(1, true)
+                        << "Can't select which of conflicting packages add to blacklist: " << *entry << " or "
+                        << *package << ": adding them both.";
                     appendBlackPackage(entry, reason);
                     appendBlackPackage(package, reason);
                     break;
@@ -564,12 +567,13 @@ void PkgManager::printPackages(int level, const cpkgs_t& packages) {
 bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependency, int level, bool force) {
     FunctionTracer trace("selectBestResolvers: resolve '" + text(*dependency) + "'");
     if (!force && resolvedDeps.count(dependency)) {
-        Log::stream(3, true) << "selectBestResolvers: resolve '" << *dependency << "': is already resolved, skipped.";
+        Log::stream(3, true) << "selectBestResolvers: resolve '" << *dependency
+                             << "': is already resolved, skipped.";
         return true;
     }
     const Package* owner = dependency->getMaster();
-    Log::stream(3, true) << "selectBestResolvers: resolve '" << *dependency << "' from " << owner->getFileName()
-                         << " ~" << owner->getType() << " on level " << level << ":";
+    Log::stream(3, true) << "selectBestResolvers: resolve '" << *dependency << "' from "
+                         << owner->getFileName() << " ~" << owner->getType() << " on level " << level << ":";
 
     const std::vector<Match> matches = matchesOf(*dependency);
     int tried = 0;
@@ -593,8 +597,8 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
                 Log::stream(3, true) << " skip.";
                 continue;
             }
-            Log::stream(3, true) << "    currTest: " << *currTest << " ~" << currTest->getType() << " (provides '"
-                                 << *matches[t].provide << "')";
+            Log::stream(3, true) << "    currTest: " << *currTest << " ~" << currTest->getType()
+                                 << " (provides '" << *matches[t].provide << "')";
             if (currBest->getName() == currTest->getName()) {
                 const int r = cmpPriority(currBest, currTest);
                 if (r < 0) {
@@ -633,8 +637,8 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
         if (rejected)
             continue;
         if (equal) {
-            Log::stream(3, true) << "selectBestResolvers: can't resolve '" << *dependency << "' on this level ("
-                                 << level << ")";
+            Log::stream(3, true) << "selectBestResolvers: can't resolve '" << *dependency
+                                 << "' on this level (" << level << ")";
             return false;
         }
         Log::stream(3, true) << "  package " << *currBest << " is scheduled for addition to necessaryList";
@@ -653,7 +657,8 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
         try {
             appendNecessaryPackage(package);
         } catch (const error&) {
-            Log::stream(1, true) << "Could not add package " << *package << "to the list of required packages.";
+            Log::stream(1, true) << "Could not add package " << *package
+                                 << "to the list of required packages.";
             throw;
         }
     }
@@ -812,7 +817,8 @@ int PkgManager::smartGravity(const std::shared_ptr<Dependency>& dependency, cons
         };
         const DependencyLogical* bestProvide = versionedProvide(currBest);
         const DependencyLogical* testProvide = versionedProvide(currTest);
-        static const char* const higherBest = "      select currBest: satisfying logical provide has higher version.";
+        static const char* const higherBest =
+            "      select currBest: satisfying logical provide has higher version.";
         static const char* const higherTest =
             "      reject currBest: satisfying logical provide of currTest has higher version.";
         if (bestProvide && !testProvide)
@@ -1014,13 +1020,13 @@ void PkgManager::addBlackPackage(const Package* package, const reason_ptr& reaso
         return;
     }
     blackList[package] = reason;
-    Log::stream(3, true) << "addBlackPackage: " << package->getFileName() << " (" << static_cast<const void*>(package)
-                         << ")";
+    Log::stream(3, true) << "addBlackPackage: " << package->getFileName() << " ("
+                         << static_cast<const void*>(package) << ")";
     if (!isRequested(package))
         return;
 
-    Log::stream(1, true) << "The requested package \"" << package->getName() << "\" could not be installed: "
-                         << *reason;
+    Log::stream(1, true) << "The requested package \"" << package->getName()
+                         << "\" could not be installed: " << *reason;
     if (auto* clash = dynamic_cast<const ReasonClash*>(reason.get())) {
         const Package* second = clash->getSecond();
         if (second == package)
@@ -1041,7 +1047,8 @@ void PkgManager::addBlackPackage(const Package* package, const reason_ptr& reaso
 void PkgManager::appendBlackPackage(const Package* package, const reason_ptr& reason) {
     FunctionTracer trace("appendBlackPackage " + text(package));
     if (isBlack(package, true)) {
-        Log::stream(3, true) << " DEBUG: something wrong happened. " << *package << " is already in black list!";
+        Log::stream(3, true) << " DEBUG: something wrong happened. " << *package
+                             << " is already in black list!";
         return;
     }
     new_blacks_t newBlacks([this](const Package* a, const Package* b) { return orderedBefore(a, b); });
@@ -1084,7 +1091,8 @@ void PkgManager::appendBlackPackage(const Package* package, const reason_ptr& re
     throw unhappy();
 }
 
-void PkgManager::blackSamePackages(new_blacks_t& newBlacks, const Package* package, const reason_ptr& reason) {
+void PkgManager::blackSamePackages(new_blacks_t& newBlacks, const Package* package,
+                                   const reason_ptr& reason) {
     FunctionTracer trace("blackSamePackages for " + text(package));
     Log::stream(3, true) << "DEBUG: blackSamePackages " << *package << " because \"" << *reason << "\"";
     for (const Package* twin : repository->getPackagesByName(package->getName())) {
@@ -1100,7 +1108,8 @@ void PkgManager::blackSamePackages(new_blacks_t& newBlacks, const Package* packa
         }
         if (auto* unresolved = dynamic_cast<const ReasonUnresolved*>(reason.get())) {
             const std::shared_ptr<Dependency>& dependency = unresolved->getDependency();
-            Log::stream(3, true) << "Debug: PkgManager::blackSamePackages: find " << *dependency << " in " << *twin;
+            Log::stream(3, true) << "Debug: PkgManager::blackSamePackages: find " << *dependency << " in "
+                                 << *twin;
             std::shared_ptr<Dependency> own;
             for (const std::shared_ptr<Dependency>& requirement : twin->getRequires())
                 if (requirement->equals(dependency.get())) {
@@ -1131,8 +1140,8 @@ void PkgManager::blackListUnresolved() {
 void PkgManager::blackListMasterAndThrowUnhappy(const std::shared_ptr<Dependency>& dependency) {
     FunctionTracer trace("blackListMasterAndThrowUnhappy");
     const Package* master = dependency->getMaster();
-    Log::stream(2, true) << "selectBestResolvers(): Can't find solution for '" << *dependency << "' of " << *master
-                         << ".";
+    Log::stream(2, true) << "selectBestResolvers(): Can't find solution for '" << *dependency << "' of "
+                         << *master << ".";
     if (master->getType() != 'd') {
         Log::stream(2, true) << "Add " << *master << " to black list";
         try {
@@ -1142,7 +1151,8 @@ void PkgManager::blackListMasterAndThrowUnhappy(const std::shared_ptr<Dependency
             throw;
         }
     }
-    throw error(5, 1, 1, 2) << "Can't find solution for '" << text(*dependency) << "' of " << text(master) << ".";
+    throw error(5, 1, 1, 2) << "Can't find solution for '" << text(*dependency) << "' of " << text(master)
+                            << ".";
 }
 
 void PkgManager::explainProblem(const Package* package, std::set<const Package*>& visited) {
@@ -1158,19 +1168,21 @@ void PkgManager::explainProblem(const Package* package, std::set<const Package*>
 
     if (auto* unresolved = dynamic_cast<const ReasonUnresolved*>(reason.get())) {
         const Dependency& dependency = *unresolved->getDependency();
-        std::string problem = Messages().format("err_dep_from_pkg_unresolved", text(package), text(dependency));
+        std::string problem =
+            Messages().format("err_dep_from_pkg_unresolved", text(package), text(dependency));
         Log::stream(1, true) << "    " << problem;
         problems.push_back(problem);
         const std::vector<Match> providers = matchesOf(dependency);
         if (!providers.empty()) {
             for (const Match& provider : providers) {
-                Log::stream(1, true) << "    The \"" << *provider.package << "\" package resolves \"" << dependency
-                                     << "\".";
+                Log::stream(1, true) << "    The \"" << *provider.package << "\" package resolves \""
+                                     << dependency << "\".";
                 if (!visited.count(provider.package))
                     explainProblem(provider.package, visited);
             }
         } else {
-            std::string missing = Messages().format("err_deps_install_build", text(dependency), text(package));
+            std::string missing =
+                Messages().format("err_deps_install_build", text(dependency), text(package));
             Log::stream(1, true) << missing;
             problems.push_back(missing + "\n");
         }
@@ -1336,19 +1348,21 @@ void PkgManager::findIndirectHardwiredDeps(const Package* package) {
     }
 }
 
-void PkgManager::checkHardwired(const Package* newPackage, const Package* oldPackage, const Package* requirer) {
+void PkgManager::checkHardwired(const Package* newPackage, const Package* oldPackage,
+                                const Package* requirer) {
     for (const std::shared_ptr<Dependency>& requirement : requirer->getRequires()) {
         if (!oldPackage->visitProvides(requirement.get()) || newPackage->visitProvides(requirement.get()))
             continue;
         Log::stream(3, true) << "Hardwired package detected: dependency '" << *requirement << "' of package "
-                             << *requirer << " is resolved by old " << *oldPackage << " but not resolved by necessary "
-                             << *newPackage;
+                             << *requirer << " is resolved by old " << *oldPackage
+                             << " but not resolved by necessary " << *newPackage;
         try {
             if (archModeSolution(requirement, newPackage))
                 return;
         } catch (const error&) {
             Log::stream(1, true) << "Upgrade of " << *requirer << " is necessary, but " << *requirement
-                                 << " is resolved " << " only by " << *oldPackage << " package";
+                                 << " is resolved "
+                                 << " only by " << *oldPackage << " package";
             throw;
         }
 
@@ -1360,7 +1374,8 @@ void PkgManager::checkHardwired(const Package* newPackage, const Package* oldPac
                 for (const Match& match : matchesOf(*need)) {
                     if (isBlack(match.package))
                         continue;
-                    if (match.package == newPackage || match.provide->getName() != newPackage->getName().c_str()) {
+                    if (match.package == newPackage ||
+                        match.provide->getName() != newPackage->getName().c_str()) {
                         met = true;
                         break;
                     }
@@ -1378,7 +1393,8 @@ void PkgManager::checkHardwired(const Package* newPackage, const Package* oldPac
 
         if (reportedHardwired().insert(requirement).second)
             Log::stream(2, true) << "Unresolved dependency: necessary package " << *newPackage
-                                 << " has older version " << *oldPackage << ". After upgrade we will have unresolved"
+                                 << " has older version " << *oldPackage
+                                 << ". After upgrade we will have unresolved"
                                  << " dependency '" << *requirement << "' of package " << *requirer
                                  << ", add to removable list " << requirer->getName();
         try {
@@ -1386,8 +1402,9 @@ void PkgManager::checkHardwired(const Package* newPackage, const Package* oldPac
         } catch (const error&) {
             Log::stream(1, true) << "A dependency problem is found: an older version of required package "
                                  << *newPackage << " is installed (" << *oldPackage << ") "
-                                 << ". After upgrade procedure the dependency '" << *requirement << "' of package "
-                                 << *requirer << " will be unresolved. Try to add to removable list "
+                                 << ". After upgrade procedure the dependency '" << *requirement
+                                 << "' of package " << *requirer
+                                 << " will be unresolved. Try to add to removable list "
                                  << requirer->getName();
             throw;
         }
@@ -1445,7 +1462,8 @@ void PkgManager::findIndirectObsoletes(const Package* package) {
                     continue;
                 }
 
-                Log::stream(3, true) << "      fix obsoleted requires '" << *requirement << "' from " << *requirer;
+                Log::stream(3, true) << "      fix obsoleted requires '" << *requirement << "' from "
+                                     << *requirer;
                 const Package* newer = findNewerNonBlackPackage(requirer);
                 if (newer && !dependsOnlyOn(newer, old)) {
                     Log::stream(2, true) << "We also need to install " << *newer << " because " << *package
@@ -1457,19 +1475,20 @@ void PkgManager::findIndirectObsoletes(const Package* package) {
                     continue;
 
                 if (reportedObsoletes().insert(requirement).second)
-                    Log::stream(2, true) << "Unresolved obsoletes: necessary package " << *package
-                                         << " obsoletes package " << *old
-                                         << ". After installation of necessary package we will have the dependency '"
-                                         << *requirement << "' of package " << *requirer << " unresolved, add to removable "
-                                         << requirer->getName();
+                    Log::stream(2, true)
+                        << "Unresolved obsoletes: necessary package " << *package << " obsoletes package "
+                        << *old << ". After installation of necessary package we will have the dependency '"
+                        << *requirement << "' of package " << *requirer << " unresolved, add to removable "
+                        << requirer->getName();
                 try {
                     removeModeSolution(requirer);
                 } catch (const error&) {
-                    Log::stream(1, true) << "A dependency problem is found: the required package " << *package
-                                         << " obsoletes " << *old << " package."
-                                         << ". After installation the dependency '" << *requirement << "' of package "
-                                         << *requirer << " will be unresolved. Try to add to removable "
-                                         << requirer->getName();
+                    Log::stream(1, true)
+                        << "A dependency problem is found: the required package " << *package << " obsoletes "
+                        << *old << " package."
+                        << ". After installation the dependency '" << *requirement << "' of package "
+                        << *requirer << " will be unresolved. Try to add to removable "
+                        << requirer->getName();
                     throw;
                 }
             }
@@ -1489,16 +1508,17 @@ void PkgManager::findIndirectConflicts(const Package* package) {
         if ((!newer || repository->isConflicting(package, newer) || !upgradeModeSolution(newer)) &&
             !obsoleteModeSolution(other)) {
             if (reportedConflicts().insert(other->getName().str()).second)
-                Log::stream(2, true) << "Unresolved conflict: necessary package " << *package << " conflicts with "
-                                     << *other << ". There is no upgrade solution or obsoleter for "
-                                     << other->getName() << ", adding to removable list " << other->getName();
+                Log::stream(2, true) << "Unresolved conflict: necessary package " << *package
+                                     << " conflicts with " << *other
+                                     << ". There is no upgrade solution or obsoleter for " << other->getName()
+                                     << ", adding to removable list " << other->getName();
             try {
                 removeModeSolution(other);
             } catch (const error&) {
                 Log::stream(1, true) << "A dependency problem is found: required package " << *package
-                                     << " conflicts with " << *other << ". No upgrade or obsolete solution was found for "
-                                     << other->getName() << ". Try to add " << other->getName()
-                                     << " to removable list.";
+                                     << " conflicts with " << *other
+                                     << ". No upgrade or obsolete solution was found for " << other->getName()
+                                     << ". Try to add " << other->getName() << " to removable list.";
                 throw;
             }
         }
@@ -1536,19 +1556,20 @@ void PkgManager::findIndirectArchDeps(const Package* package) {
     const Repository::packages_t sameName = repository->getPackagesByName(package->getName());
     std::set<PooledString> architectures;
     for (const Package* other : sameName)
-        if (other->getType() == 's' && versionCompare(other, package) < 0 && other->getArch() != package->getArch())
+        if (other->getType() == 's' && versionCompare(other, package) < 0 &&
+            other->getArch() != package->getArch())
             architectures.insert(other->getArch());
     if (architectures.empty())
         return;
     for (const Package* other : sameName)
-        if (!isBlack(other, false) && versionCompare(other, package) == 0 && architectures.count(other->getArch()))
+        if (!isBlack(other, false) && versionCompare(other, package) == 0 &&
+            architectures.count(other->getArch()))
             appendNecessaryPackage(other);
 }
 
 bool PkgManager::archModeSolution(const std::shared_ptr<Dependency>& dependency, const Package* package) {
-    auto candidate =
-        std::make_shared<DependencyLogical>(text(*dependency) + " of " + text(package) + " for arch_mode_solution",
-                                            nullptr);
+    auto candidate = std::make_shared<DependencyLogical>(
+        text(*dependency) + " of " + text(package) + " for arch_mode_solution", nullptr);
     bool any = false;
     for (const Match& match : matchesOf(*dependency)) {
         const Package* owner = match.package;
@@ -1563,7 +1584,8 @@ bool PkgManager::archModeSolution(const std::shared_ptr<Dependency>& dependency,
 
 bool PkgManager::upgradeModeSolution(const Package* package) {
     auto candidate = std::make_shared<DependencyLogical>(
-        package->getName().str() + " >= " + package->getVersion().toString() + " for upgrade_mode_solution", nullptr);
+        package->getName().str() + " >= " + package->getVersion().toString() + " for upgrade_mode_solution",
+        nullptr);
     Log::stream(3, true) << "Upgrade mode solution: select from packages:";
     bool any = false;
     for (const Package* other : repository->getPackagesByName(package->getName())) {
@@ -1612,8 +1634,8 @@ bool PkgManager::replaceModeSolution(const std::shared_ptr<Dependency>& dependen
 
 bool PkgManager::obsoleteModeSolution(const Package* package) {
     Log::stream(3, true) << "   try obsoleteModeSolution, select from:";
-    auto candidate =
-        std::make_shared<DependencyLogical>("obsolete_mode_solution for " + package->getName().str(), nullptr);
+    auto candidate = std::make_shared<DependencyLogical>(
+        "obsolete_mode_solution for " + package->getName().str(), nullptr);
     const Repository::packages_t obsoleters = repository->getObsoleters(package);
     if (obsoleters.empty()) {
         Log::stream(3, true) << "<nothing>, return false";

@@ -104,7 +104,8 @@ public:
     bool isBlack(const Package* package, bool quiet = false) const;
     void addBlackPackage(const Package* package, const reason_ptr& reason);
     void appendBlackPackage(const Package* package, const reason_ptr& reason);
-    using new_blacks_t = std::map<const Package*, reason_ptr, std::function<bool(const Package*, const Package*)>>;
+    using new_blacks_t =
+        std::map<const Package*, reason_ptr, std::function<bool(const Package*, const Package*)>>;
     void blackSamePackages(new_blacks_t& newBlacks, const Package* package, const reason_ptr& reason);
     void blackListUnresolved();
     [[noreturn]] void blackListMasterAndThrowUnhappy(const std::shared_ptr<Dependency>& dependency);
@@ -168,7 +169,8 @@ private:
         size_t black;
         size_t packages;
         bool operator==(const TrialState& o) const {
-            return resets == o.resets && necessary == o.necessary && black == o.black && packages == o.packages;
+            return resets == o.resets && necessary == o.necessary && black == o.black &&
+                   packages == o.packages;
         }
     };
     // The trial resolution of the necessary list with the candidate appended.

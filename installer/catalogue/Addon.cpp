@@ -14,7 +14,8 @@ void Addon::addCompatible(const std::string& prod_id, const std::string& from, c
     try {
         _compatible.push_back(compatible_t{prod_id, Version(from), Version(to)});
     } catch (error& e) {
-        e.addLine(0, 0, 0, 0) << "Wrong addon's compat info: " << prod_id << "  from " << from << " to " << to;
+        e.addLine(0, 0, 0, 0) << "Wrong addon's compat info: " << prod_id << "  from " << from << " to "
+                              << to;
         throw;
     }
 }
@@ -25,8 +26,8 @@ bool Addon::applicableTo(const Release& release) const {
     for (const compatible_t& window : _compatible) {
         if (window._prod_id != release._product->_id)
             continue;
-        Log::stream(3, true) << "Addon::applicableTo: release " << release._version << ", addon applicable from "
-                             << window._from << " to " << window._to;
+        Log::stream(3, true) << "Addon::applicableTo: release " << release._version
+                             << ", addon applicable from " << window._from << " to " << window._to;
         if (release._version < window._from) {
             Log::stream(3, true) << "DEBUG: Addon::applicableTo: version too low for " << *this;
         } else if (release._version > window._to) {

@@ -4,9 +4,10 @@
 #include "common/runtime/Opsys.h"
 #include "installer/catalogue/Release.h"
 
-Build::Build(const boost::shared_ptr<Release>& parent, const std::string& os_name, const std::string& os_vendor,
-             const std::string& os_version, const std::string& os_arch, const std::string& os_release_name,
-             const std::string& environment, const std::string& config, const std::string& deprecated)
+Build::Build(const boost::shared_ptr<Release>& parent, const std::string& os_name,
+             const std::string& os_vendor, const std::string& os_version, const std::string& os_arch,
+             const std::string& os_release_name, const std::string& environment, const std::string& config,
+             const std::string& deprecated)
     : _os_name(os_name), _os_vendor(os_vendor), _os_version(os_version), _os_arch(os_arch),
       _os_release_name(os_release_name), _environment(environment), _config(config),
       _deprecated(deprecated == "true"), _parent(parent) {}
@@ -32,8 +33,8 @@ bool Build::belongsToParentRelease() const {
 
 void Build::setParent(const boost::shared_ptr<Release>& release) {
     if (_parent)
-        Log::stream(3, true) << "DEBUG: Build (addon?) " << *this << " change parent from " << *_parent << " to "
-                             << *release;
+        Log::stream(3, true) << "DEBUG: Build (addon?) " << *this << " change parent from " << *_parent
+                             << " to " << *release;
     _parent = release;
 }
 

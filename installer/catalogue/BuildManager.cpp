@@ -96,9 +96,9 @@ void BuildManager::dropRecords() {
     read_releases.clear();
 }
 
-boost::shared_ptr<Release> BuildManager::newRelease(const boost::shared_ptr<Product>& product, const std::string& id,
-                                                    const std::string& name, const std::string& codename,
-                                                    const std::string& version,
+boost::shared_ptr<Release> BuildManager::newRelease(const boost::shared_ptr<Product>& product,
+                                                    const std::string& id, const std::string& name,
+                                                    const std::string& codename, const std::string& version,
                                                     const std::string& upgrade_allowed_from) {
     auto release = boost::make_shared<Release>(product, id, name, codename, version, upgrade_allowed_from);
     read_releases.push_back(release);

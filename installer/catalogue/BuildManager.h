@@ -91,15 +91,16 @@ public:
     std::vector<std::string> _warnings;
 
 private:
-    std::vector<product_ref_t> parseProductsList(tinybind::Document& document, std::vector<product_ref_t>& addons);
+    std::vector<product_ref_t> parseProductsList(tinybind::Document& document,
+                                                 std::vector<product_ref_t>& addons);
     void parseIncompatibleWith(product_ref_t& entry, const tinybind::Element& element);
     void parseProduct(const product_ref_t& entry, const std::string& path);
     int parseReleases(const tinybind::Element& root, const boost::shared_ptr<Product>& product,
                       const std::string& dir);
     void parseRelease(const tinybind::Element& element, const boost::shared_ptr<Product>& product,
                       const std::string& dir);
-    boost::shared_ptr<Build> parseBuild(const boost::shared_ptr<Release>& release, const tinybind::Element& element,
-                                        const std::string& dir);
+    boost::shared_ptr<Build> parseBuild(const boost::shared_ptr<Release>& release,
+                                        const tinybind::Element& element, const std::string& dir);
     void parseBestWith(const tinybind::Element& element, Release& release);
     // Never raises: a bad add-on file is logged and costs only its own add-ons.
     void parseAddon(const product_ref_t& entry, const std::string& path);
@@ -111,7 +112,8 @@ private:
     // reading fails.
     boost::shared_ptr<Release> newRelease(const boost::shared_ptr<Product>& product, const std::string& id,
                                           const std::string& name, const std::string& codename,
-                                          const std::string& version, const std::string& upgrade_allowed_from);
+                                          const std::string& version,
+                                          const std::string& upgrade_allowed_from);
     void dropRecords();
     std::vector<boost::shared_ptr<Release>> read_releases;
 };

@@ -52,9 +52,9 @@ struct hide_word_t {
 };
 
 const hide_word_t hide_words[] = {
-    {"none", 0},           {"cli", 1},           {"web", 2},     {"interactive", 3},
-    {"query", 4},          {"other", 8},         {"all", 15},    {"filtered", 256},
-    {"nonfiltered", 512},  {"autoassigned", 1024}, {"inanycase", 1792},
+    {"none", 0},         {"cli", 1},  {"web", 2},        {"interactive", 3},   {"query", 4},
+    {"other", 8},        {"all", 15}, {"filtered", 256}, {"nonfiltered", 512}, {"autoassigned", 1024},
+    {"inanycase", 1792},
 };
 
 // Display names of the products of our own making, for a catalogue made of one build description.
@@ -175,7 +175,8 @@ void BuildManager::parseRelease(const Element& element, const boost::shared_ptr<
     const std::string version = required("version", "err_inf3_relver");
     const std::string upgrade_allowed_from = required("upgrade_allowed_from", "err_inf3_upgalw");
 
-    const boost::shared_ptr<Release> release = newRelease(product, id, name, codename, version, upgrade_allowed_from);
+    const boost::shared_ptr<Release> release =
+        newRelease(product, id, name, codename, version, upgrade_allowed_from);
     std::string text;
     tinybind::readAttribute(release->_details_url, e, "details_url");
     if (tinybind::readAttribute(text, e, "tags"))
@@ -255,9 +256,8 @@ uint32_t BuildManager::parseHidePolicy(const std::string& text) {
     boost::algorithm::split(words, text, boost::algorithm::is_any_of(", "));
     uint32_t policy = 0;
     for (const std::string& word : words) {
-        const hide_word_t* known =
-            std::find_if(std::begin(hide_words), std::end(hide_words),
-                         [&](const hide_word_t& entry) { return word == entry.word; });
+        const hide_word_t* known = std::find_if(std::begin(hide_words), std::end(hide_words),
+                                                [&](const hide_word_t& entry) { return word == entry.word; });
         if (known == std::end(hide_words)) {
             Log::stream(2, true) << "Unrecognized control word '" << word
                                  << "' in display tag hide policy (hide_tags attribute)";
@@ -324,9 +324,9 @@ void BuildManager::loadBuildDescription(const std::string& path) {
     product->_upgrade_codes = block.upgradeCodes;
     product->_product_codes = block.productCodes;
 
-    const boost::shared_ptr<Release> release = newRelease(product, block.releaseId, block.releaseName,
-                                                          block.releaseCodename, block.releaseVersion,
-                                                          block.upgradeAllowedFrom);
+    const boost::shared_ptr<Release> release =
+        newRelease(product, block.releaseId, block.releaseName, block.releaseCodename, block.releaseVersion,
+                   block.upgradeAllowedFrom);
     const BuildInfFile::build_t& os = description.build;
     release->addBuild(boost::make_shared<Build>(release, os.os_name, os.os_vendor, os.os_version, os.os_arch,
                                                 os.os_release_name, os.environment, fileops::basename(path),

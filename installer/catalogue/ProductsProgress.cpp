@@ -32,7 +32,8 @@ ProductsProgress::ProductsProgress() {
         std::lock_guard<std::mutex> hold(progress_mutex);
         instances.insert(this);
     }
-    Log::stream(3, true) << "ProductsProgress::ProductsProgress(): _instance=" << static_cast<const void*>(this);
+    Log::stream(3, true) << "ProductsProgress::ProductsProgress(): _instance="
+                         << static_cast<const void*>(this);
 }
 
 ProductsProgress::~ProductsProgress() {
@@ -58,7 +59,8 @@ void ProductsProgress::add_product_package(const boost::shared_ptr<Release>& rel
                                            const std::string& package_name) {
     if (!release)
         throw internal_error(unit, __LINE__);
-    Log::stream(3, true) << "ProductsProgress::add_product_package: '" << release->_name << "': " << package_name;
+    Log::stream(3, true) << "ProductsProgress::add_product_package: '" << release->_name
+                         << "': " << package_name;
     std::lock_guard<std::mutex> hold(progress_mutex);
     packages[package_name] = package_t{release, 0};
 }
@@ -125,8 +127,8 @@ void ProductsProgress::get_progress(progress_list_t& list) {
         } else {
             int64_t percent = sums.done * 100 / sums.total;
             if (percent > 100) {
-                Log::stream(3, true) << "DEBUG: ProductsProgress::get_progress(): percents too big- " << percent
-                                     << ", strip to 100";
+                Log::stream(3, true) << "DEBUG: ProductsProgress::get_progress(): percents too big- "
+                                     << percent << ", strip to 100";
                 percent = 100;
             }
             entry->percent = static_cast<int>(percent);

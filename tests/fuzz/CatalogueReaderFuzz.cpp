@@ -13,6 +13,8 @@
 #include "installer/catalogue/Release.h"
 #include "installer/sources/FileFetcher.h"
 
+#include <boost/filesystem/operations.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,18 +27,29 @@ namespace {
 const char* const separator = "\n#FILE#\n";
 const char* const names[] = {"products.inf3", "p.inf3", "a.xml", "b.xml"};
 
-const std::string& sourceDir() {
-    static const std::string dir = [] {
+// Kept in a plain array, which outlives the exit handler that removes the directory.
+char source_dir[4096];
+
+void removeSourceDir() {
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(source_dir, ignored);
+}
+
+std::string sourceDir() {
+    if (!source_dir[0]) {
         const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/moxel-fuzz.XXXXXX";
-        if (!mkdtemp(&pattern[0]))
+        const std::string pattern = std::string(base && *base ? base : "/tmp") + "/moxel-fuzz.XXXXXX";
+        if (pattern.size() >= sizeof source_dir)
             abort();
+        pattern.copy(source_dir, pattern.size());
+        if (!mkdtemp(source_dir))
+            abort();
+        std::atexit(removeSourceDir);
         Log::setStderrThreshold(-1);
         Log::setFileThreshold(-1);
         Log::open_file("/dev/null", false);
-        return pattern;
-    }();
-    return dir;
+    }
+    return source_dir;
 }
 
 std::vector<std::string> split(const std::string& input) {
@@ -74,7 +87,7 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& dir = sourceDir();
+    const std::string dir = sourceDir();
     const std::vector<std::string> parts = split(std::string(reinterpret_cast<const char*>(data), size));
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
         const std::string path = dir + "/" + names[i];

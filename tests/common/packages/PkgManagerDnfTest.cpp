@@ -111,7 +111,8 @@ TEST_P(PkgManagerDnfTest, PlanAgreesWithDnf) {
     }
 
     Repository repository;
-    const std::pair<const char*, Package::type_t> caches[] = {{"/installed.cache", 's'}, {"/avail.cache", 'u'}};
+    const std::pair<const char*, Package::type_t> caches[] = {{"/installed.cache", 's'},
+                                                              {"/avail.cache", 'u'}};
     for (const auto& cache : caches) {
         FILE* in = fopen((work + cache.first).c_str(), "re");
         ASSERT_NE(in, nullptr) << cache.first;
@@ -153,7 +154,8 @@ TEST_P(PkgManagerDnfTest, PlanAgreesWithDnf) {
         if (isRemoverPackage(package))
             ours.insert("remove " + package->getObsolete(0)->getName());
         else if (package->getType() != 's')
-            ours.insert((repository.findInstalled(package->getName()) ? "upgrade " : "install ") + nevra(package));
+            ours.insert((repository.findInstalled(package->getName()) ? "upgrade " : "install ") +
+                        nevra(package));
     }
     const std::set<std::string> theirs = dnfPlan(work + "/dnf.plan");
 
@@ -171,8 +173,7 @@ TEST_P(PkgManagerDnfTest, PlanAgreesWithDnf) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, PkgManagerDnfTest,
     ::testing::Values(
-        OracleCase{"chain", {}, {}, ""},
-        OracleCase{"newest", {}, {}, ""},
+        OracleCase{"chain", {}, {}, ""}, OracleCase{"newest", {}, {}, ""},
         // Between providers of different names the resolver prefers, on its second level, the one
         // that needs no further package; dnf takes the first provider it finds and its requirement.
         OracleCase{"fewest",

@@ -130,42 +130,111 @@ struct Scenario {
 
 TEST_F(PkgManagerTest, ResolvesScenarios) {
     const Scenario scenarios[] = {
-        {"a plain chain", "chain", {"a-1.0-1.noarch"}, false, nullptr,
+        {"a plain chain",
+         "chain",
+         {"a-1.0-1.noarch"},
+         false,
+         nullptr,
          {"a-1.0-1.noarch", "b-1.0-1.noarch", "c-1.0-1.noarch"}},
         // Same name: the higher version, the system architecture, the installed package.
-        {"priority", "priority", {"app-1.0-1.noarch"}, false, nullptr,
+        {"priority",
+         "priority",
+         {"app-1.0-1.noarch"},
+         false,
+         nullptr,
          {"app-1.0-1.noarch", "lib-2.0-1.x86_64", "libarch-1.0-1.x86_64", "libinst-1.0-1.x86_64"}},
-        {"gravity 1: already chosen", "gravity", {"app1-1.0-1.noarch"}, false, nullptr,
+        {"gravity 1: already chosen",
+         "gravity",
+         {"app1-1.0-1.noarch"},
+         false,
+         nullptr,
          {"app1-1.0-1.noarch", "postfix-1.0-1.x86_64"}},
-        {"gravity 2: installed", "gravity", {"app2-1.0-1.noarch"}, false, nullptr,
+        {"gravity 2: installed",
+         "gravity",
+         {"app2-1.0-1.noarch"},
+         false,
+         nullptr,
          {"app2-1.0-1.noarch", "sendmail-1.0-1.x86_64"}},
-        {"gravity 2: nothing new needed", "gravity", {"app3-1.0-1.noarch"}, false, nullptr,
+        {"gravity 2: nothing new needed",
+         "gravity",
+         {"app3-1.0-1.noarch"},
+         false,
+         nullptr,
          {"app3-1.0-1.noarch", "msmtp-1.0-1.x86_64"}},
-        {"gravity 3: preferred", "gravity", {"app4-1.0-1.noarch"}, false, "prefb",
+        {"gravity 3: preferred",
+         "gravity",
+         {"app4-1.0-1.noarch"},
+         false,
+         "prefb",
          {"app4-1.0-1.noarch", "prefb-1.0-1.x86_64"}},
-        {"gravity 4: fewer installs in a trial", "gravity", {"app5-1.0-1.noarch"}, false, nullptr,
+        {"gravity 4: fewer installs in a trial",
+         "gravity",
+         {"app5-1.0-1.noarch"},
+         false,
+         nullptr,
          {"app5-1.0-1.noarch", "small-1.0-1.x86_64", "dep1-1.0-1.x86_64", "dep2-1.0-1.x86_64"}},
-        {"gravity 5: higher versioned provide", "gravity", {"app6-1.0-1.noarch"}, false, nullptr,
+        {"gravity 5: higher versioned provide",
+         "gravity",
+         {"app6-1.0-1.noarch"},
+         false,
+         nullptr,
          {"app6-1.0-1.noarch", "highprov-1.0-1.x86_64"}},
-        {"black-listing restart", "restart", {"a-1.0-1.noarch"}, false, nullptr,
+        {"black-listing restart",
+         "restart",
+         {"a-1.0-1.noarch"},
+         false,
+         nullptr,
          {"a-1.0-1.noarch", "lib-1.0-1.x86_64"}},
-        {"obsoleted requirement fixed by upgrade", "obsoletes", {"newx-2.0-1.x86_64"}, false, nullptr,
+        {"obsoleted requirement fixed by upgrade",
+         "obsoletes",
+         {"newx-2.0-1.x86_64"},
+         false,
+         nullptr,
          {"newx-2.0-1.x86_64", "app-2.0-1.x86_64"}},
-        {"conflict solved by upgrade", "upgrade", {"newpkg-1.0-1.x86_64"}, false, nullptr,
+        {"conflict solved by upgrade",
+         "upgrade",
+         {"newpkg-1.0-1.x86_64"},
+         false,
+         nullptr,
          {"newpkg-1.0-1.x86_64", "tool-2.0-1.x86_64"}},
-        {"conflict solved by replace", "replace", {"lib-2.0-1.x86_64"}, false, nullptr,
+        {"conflict solved by replace",
+         "replace",
+         {"lib-2.0-1.x86_64"},
+         false,
+         nullptr,
          {"lib-2.0-1.x86_64", "compat-lib-1.0-1.x86_64"}},
-        {"removal allowed: broken requirer", "removal", {"lib-2.0-1.x86_64"}, true, nullptr,
+        {"removal allowed: broken requirer",
+         "removal",
+         {"lib-2.0-1.x86_64"},
+         true,
+         nullptr,
          {"lib-2.0-1.x86_64", "dummy_obsoleter_app-0.0"}},
-        {"removal allowed: conflicting package", "removal", {"newpkg-1.0-1.x86_64"}, true, nullptr,
+        {"removal allowed: conflicting package",
+         "removal",
+         {"newpkg-1.0-1.x86_64"},
+         true,
+         nullptr,
          {"newpkg-1.0-1.x86_64", "dummy_obsoleter_tool-0.0"}},
-        {"multiarch upgrade", "multiarch", {"libm-2.0-1.x86_64"}, false, nullptr,
+        {"multiarch upgrade",
+         "multiarch",
+         {"libm-2.0-1.x86_64"},
+         false,
+         nullptr,
          {"libm-2.0-1.x86_64", "libm-2.0-1.i686"}},
         // A requested package that a dependency needs in a newer version gives way to it.
         // Providers that nothing tells apart: the first one, rather than giving up the requirement.
-        {"equal providers", "unsolvable", {"tie-1.0-1.noarch"}, false, nullptr, {"tie-1.0-1.noarch", "t1-1.0-1.noarch"}},
-        {"requested package replaced by a newer one", "replaced", {"lib-1.0-1.x86_64", "app-1.0-1.noarch"}, false,
-         nullptr, {"app-1.0-1.noarch", "lib-2.0-1.x86_64"}},
+        {"equal providers",
+         "unsolvable",
+         {"tie-1.0-1.noarch"},
+         false,
+         nullptr,
+         {"tie-1.0-1.noarch", "t1-1.0-1.noarch"}},
+        {"requested package replaced by a newer one",
+         "replaced",
+         {"lib-1.0-1.x86_64", "app-1.0-1.noarch"},
+         false,
+         nullptr,
+         {"app-1.0-1.noarch", "lib-2.0-1.x86_64"}},
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.title);
@@ -192,7 +261,8 @@ TEST_F(PkgManagerTest, RemovalWithoutRemoveTreeFails) {
         const char* start;
         const char* victim;
     };
-    const Case cases[] = {{"lib-2.0-1.x86_64", "app-1.0-1.x86_64"}, {"newpkg-1.0-1.x86_64", "tool-1.0-1.x86_64"}};
+    const Case cases[] = {{"lib-2.0-1.x86_64", "app-1.0-1.x86_64"},
+                          {"newpkg-1.0-1.x86_64", "tool-1.0-1.x86_64"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start);
         Universe universe("removal");
@@ -251,9 +321,11 @@ TEST_F(PkgManagerTest, ProblemReportsOfUnsolvableRequests) {
          {c},
          {},
          c,
-         {unresolvedText(c, "d"), unresolvedText(d, "e"), unresolvedText(e, "missing"), missingText("missing", e)},
+         {unresolvedText(c, "d"), unresolvedText(d, "e"), unresolvedText(e, "missing"),
+          missingText("missing", e)},
          head + "1) " + unresolvedText(c, "d") + "\n" + "2) " + unresolvedText(d, "e") + "\n" + "3) " +
-             unresolvedText(e, "missing") + "\n" + Messages().format("deps_long_report", dir.file("log")) + "\n"},
+             unresolvedText(e, "missing") + "\n" + Messages().format("deps_long_report", dir.file("log")) +
+             "\n"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.failing);
@@ -268,7 +340,8 @@ TEST_F(PkgManagerTest, ProblemReportsOfUnsolvableRequests) {
             ADD_FAILURE() << "resolved";
         } catch (const error& failure) {
             EXPECT_EQ(failure.getClass(), 5);
-            EXPECT_THAT(failure.getText(), HasSubstr(Messages().format("err_deps_resolve_build", test.failing)));
+            EXPECT_THAT(failure.getText(),
+                        HasSubstr(Messages().format("err_deps_resolve_build", test.failing)));
         }
         EXPECT_THAT(manager.getProblems(), ElementsAreArray(test.problems));
         EXPECT_EQ(manager.getProblemsReport(), test.report);
@@ -322,18 +395,16 @@ TEST_F(PkgManagerTest, ArchitectureOrder) {
         int expected;
     };
     const Case cases[] = {
-        {"i386", i686.get(), i586.get(), 1},  // "i386" stands for "i686"
-        {"i386", i586.get(), i686.get(), -1},
-        {"x86_64", i686.get(), i586.get(), 1}, // by the text
-        {"x86_64", i386.get(), i586.get(), -1},
-        {"x86_64", x86.get(), i686.get(), 1},
-        {"powerpc", i686.get(), i586.get(), 0},
-        {"x86_64", x86.get(), x86.get(), 0},
+        {"i386", i686.get(), i586.get(), 1}, // "i386" stands for "i686"
+        {"i386", i586.get(), i686.get(), -1},   {"x86_64", i686.get(), i586.get(), 1}, // by the text
+        {"x86_64", i386.get(), i586.get(), -1}, {"x86_64", x86.get(), i686.get(), 1},
+        {"powerpc", i686.get(), i586.get(), 0}, {"x86_64", x86.get(), x86.get(), 0},
     };
     for (const Case& c : cases) {
         PkgManager manager(&universe.repository, &list, false);
         manager.setOsArch(c.os);
-        EXPECT_EQ(manager.cmpArchPriority(c.a, c.b), c.expected) << c.os << " " << print(c.a) << " " << print(c.b);
+        EXPECT_EQ(manager.cmpArchPriority(c.a, c.b), c.expected)
+            << c.os << " " << print(c.a) << " " << print(c.b);
     }
     PkgManager manager(&universe.repository, &list, false);
     try {

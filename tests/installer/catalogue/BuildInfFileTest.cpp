@@ -1,6 +1,7 @@
 #include "tests/installer/catalogue/BuildInfFileTestSupport.h"
 
 #include "common/runtime/Messages.h"
+#include "installer/driver/Options.h"
 
 #include <gmock/gmock.h>
 
@@ -285,6 +286,8 @@ std::string whereOf(const std::string& fixture, const Edit& edit) {
 }
 
 TEST_F(BuildInfFileTest, EveryRequiredPartWhenRemovedNamesItself) {
+    // The catalogue's url is required only when the run names no catalogue.
+    Options::instance().extCatalogUrl.clear();
     const Removal removals[] = {
         {"os_name",
          moxelDebian,

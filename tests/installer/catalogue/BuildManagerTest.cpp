@@ -26,12 +26,14 @@ protected:
         put("products.inf3", productsList("<product id=\"moxel\" name=\"Moxel\" reference=\"moxel.inf3\"/>"
                                           "<product id=\"web\" name=\"Web\" reference=\"web.inf3\"/>"
                                           "<addon id=\"x\" reference=\"x.xml\"/>"));
-        put("moxel.inf3", productFile(release("m1", "2.0", build("m1.xml")) + release("m2", "3.0", build("m2.xml")) +
-                                          release("m3", "3.0", build("m3a.xml") + build("m3b.xml")),
-                                      "moxel"));
+        put("moxel.inf3",
+            productFile(release("m1", "2.0", build("m1.xml")) + release("m2", "3.0", build("m2.xml")) +
+                            release("m3", "3.0", build("m3a.xml") + build("m3b.xml")),
+                        "moxel"));
         put("web.inf3", productFile(release("w1", "1.0", build("w1.xml")), "web"));
-        put("x.xml", "<addon><release id=\"x\" version=\"1\"><compatibility_info><compatible product_id=\"moxel\""
-                     " from_version=\"1\" to_version=\"9\"/></compatibility_info></release></addon>");
+        put("x.xml",
+            "<addon><release id=\"x\" version=\"1\"><compatibility_info><compatible product_id=\"moxel\""
+            " from_version=\"1\" to_version=\"9\"/></compatibility_info></release></addon>");
         return load();
     }
 
@@ -61,7 +63,8 @@ TEST_F(BuildManagerTest, EntryFileCandidates) {
 
 TEST_F(BuildManagerTest, NoEntryFileCollectsEveryFailure) {
     const error both = loadFailure();
-    EXPECT_EQ(both.getText(), Messages().getMessage("err_read_prodsinfo") + ": " + "Can't process products.inf3: " +
+    EXPECT_EQ(both.getText(), Messages().getMessage("err_read_prodsinfo") + ": " +
+                                  "Can't process products.inf3: " +
                                   Messages().format("err_misfile", source.file("products.inf3")) + "\n\n" +
                                   "Can't process versions.inf3: " +
                                   Messages().format("err_misfile", source.file("versions.inf3")) + "\n\n\n");
@@ -94,9 +97,9 @@ TEST_F(BuildManagerTest, VisitorSeesPromotedReleasesFirstThenAddons) {
     manager->_promoted_releases.push_back(manager->_releases[0]);
     manager->_releases.erase(manager->_releases.begin());
     EXPECT_THAT(walk(*manager),
-                ElementsAre("release m1", "build m1.xml", "leave m1", "release m2", "build m2.xml", "leave m2",
-                            "release m3", "build m3a.xml", "build m3b.xml", "leave m3", "release w1", "build w1.xml",
-                            "leave w1", "addon x"));
+                ElementsAre("release m1", "build m1.xml", "leave m1", "release m2", "build m2.xml",
+                            "leave m2", "release m3", "build m3a.xml", "build m3b.xml", "leave m3",
+                            "release w1", "build w1.xml", "leave w1", "addon x"));
 }
 
 TEST_F(BuildManagerTest, VisitorMayChangeTheCatalogueWhileItWalks) {
@@ -217,12 +220,13 @@ TEST_F(BuildManagerTest, DestroyingTheCatalogueFreesItsRecords) {
 
 // An installed product drops the releases of every product it conflicts with, in both directions.
 TEST_F(BuildManagerTest, ReleasesConflictingWithAnInstalledProductAreMarked) {
-    put("products.inf3", productsList("<product id=\"P\" reference=\"p.inf3\"><incompatible_with prod_id=\"Q\"/>"
-                                      "</product>"
-                                      "<product id=\"Q\" reference=\"q.inf3\"/>"
-                                      "<product id=\"R\" reference=\"r.inf3\"><incompatible_with prod_id=\"P\"/>"
-                                      "</product>"
-                                      "<product id=\"S\" reference=\"s.inf3\"/>"));
+    put("products.inf3",
+        productsList("<product id=\"P\" reference=\"p.inf3\"><incompatible_with prod_id=\"Q\"/>"
+                     "</product>"
+                     "<product id=\"Q\" reference=\"q.inf3\"/>"
+                     "<product id=\"R\" reference=\"r.inf3\"><incompatible_with prod_id=\"P\"/>"
+                     "</product>"
+                     "<product id=\"S\" reference=\"s.inf3\"/>"));
     put("p.inf3", productFile(release("p1", "1", build("p1")) + release("p2", "2", build("p2")), "P"));
     put("q.inf3", productFile(release("q1", "1", build("q1")) + release("q2", "2", build("q2")), "Q"));
     put("r.inf3", productFile(release("r1", "1", build("r1")), "R"));
@@ -239,10 +243,12 @@ TEST_F(BuildManagerTest, ReleasesConflictingWithAnInstalledProductAreMarked) {
         if (marker(r))
             kept.push_back(r->_id);
     EXPECT_THAT(kept, ElementsAre("p1", "p2", "s1"));
-    EXPECT_THAT(logText(),
-                HasSubstr("DEBUG: drop q1 because version 1 of conflicting product 'P' is already installed.\n"));
-    EXPECT_THAT(logText(),
-                HasSubstr("DEBUG: drop r1 because version 1 of conflicting product 'P' is already installed.\n"));
+    EXPECT_THAT(
+        logText(),
+        HasSubstr("DEBUG: drop q1 because version 1 of conflicting product 'P' is already installed.\n"));
+    EXPECT_THAT(
+        logText(),
+        HasSubstr("DEBUG: drop r1 because version 1 of conflicting product 'P' is already installed.\n"));
     EXPECT_THAT(logText(), Not(HasSubstr("DEBUG: drop s1")));
     // A copy used as the predicate keeps the marks.
     const to_remove copy = marker;

@@ -54,9 +54,9 @@ TEST_F(CatalogueFilesTest, ProductsListEntriesOfEveryVendorInDocumentOrder) {
     put("eager.xml", boost::replace_all_copy(addon, "%s", "eager"));
 
     const auto manager = load();
-    EXPECT_THAT(walk(*manager), ElementsAre("release a1", "build a/a.xml", "leave a1", "release b1", "build b.xml",
-                                            "leave b1", "release c1", "build c.xml", "leave c1", "addon lazy",
-                                            "addon eager"));
+    EXPECT_THAT(walk(*manager), ElementsAre("release a1", "build a/a.xml", "leave a1", "release b1",
+                                            "build b.xml", "leave b1", "release c1", "build c.xml",
+                                            "leave c1", "addon lazy", "addon eager"));
     const auto& releases = manager->_releases;
     EXPECT_EQ(releases[0]->prod()->_name, "A");
     EXPECT_THAT(releases[0]->prod()->_incompatible_with, ElementsAre("b", "x"));
@@ -79,8 +79,10 @@ TEST_F(CatalogueFilesTest, ProductAndReleaseContent) {
         "<active_icon src=\"img/on.png\"/><active_icon src=\"img/second.png\"/>"
         "<disabled_icon src=\"img/off.png\"/><product_site src=\"https://moxel.example/\"/>"
         "<kb_article_upgrade_from_not_supported_versions src=\"kb/1\"/>"
-        "<release_1 id=\"r1\" name=\"One\" codename=\"Alder\" version=\"1:18.0-3\" upgrade_allowed_from=\"17.5\""
-        " details_url=\"https://moxel.example/[LOCALE]/notes\" tags=\"Current, Beta\" promoted_tags=\"stable\""
+        "<release_1 id=\"r1\" name=\"One\" codename=\"Alder\" version=\"1:18.0-3\" "
+        "upgrade_allowed_from=\"17.5\""
+        " details_url=\"https://moxel.example/[LOCALE]/notes\" tags=\"Current, Beta\" "
+        "promoted_tags=\"stable\""
         " hide_tags=\"cli,query\" whp_api_version=\"2.1\" dispatcher_api_version=\"7\">"
         "<caution>Back up first.</caution>" +
         build("one.xml") +
@@ -98,9 +100,8 @@ TEST_F(CatalogueFilesTest, ProductAndReleaseContent) {
     ASSERT_EQ(manager->_releases.size(), 2u);
     const Release& one = *manager->_releases[0];
     const Product& product = *one.prod();
-    EXPECT_EQ(product.keypackages(),
-              (std::vector<std::vector<std::string>>{
-                  {"moxeltest-core"}, {"moxeltest-old", "moxeltest-older"}, {}}));
+    EXPECT_EQ(product.keypackages(), (std::vector<std::vector<std::string>>{
+                                         {"moxeltest-core"}, {"moxeltest-old", "moxeltest-older"}, {}}));
     EXPECT_THAT(product._upgrade_codes, ElementsAre("U1"));
     EXPECT_THAT(product._product_codes, ElementsAre("P1"));
     EXPECT_EQ(product._active_icon, "img/on.png");
@@ -121,9 +122,10 @@ TEST_F(CatalogueFilesTest, ProductAndReleaseContent) {
     EXPECT_EQ(one._whp_api_version, "2.1");
     EXPECT_EQ(one._dispatcher_api_version, "7");
     EXPECT_EQ(one._caution, "Back up first.");
-    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>(one._best_with.begin(), one._best_with.end())),
-              (std::vector<std::pair<std::string, std::string>>{
-                  {"mail", "5"}, {"web", "2.0"}, {"web", "1.0"}, {"web", "3.0"}, {"web", "0.5"}}));
+    EXPECT_EQ(
+        (std::vector<std::pair<std::string, std::string>>(one._best_with.begin(), one._best_with.end())),
+        (std::vector<std::pair<std::string, std::string>>{
+            {"mail", "5"}, {"web", "2.0"}, {"web", "1.0"}, {"web", "3.0"}, {"web", "0.5"}}));
 
     const Release& two = *manager->_releases[1];
     EXPECT_EQ(two._caution, "");
@@ -133,14 +135,17 @@ TEST_F(CatalogueFilesTest, ProductAndReleaseContent) {
 }
 
 TEST_F(CatalogueFilesTest, BuildPathsFollowTheProductFile) {
-    put("products.inf3", productsList("<product id=\"m\" name=\"M\" reference=\"products/moxel/product.inf3\"/>"
-                                      "<product id=\"r\" name=\"R\" reference=\"root.inf3\"/>"));
+    put("products.inf3",
+        productsList("<product id=\"m\" name=\"M\" reference=\"products/moxel/product.inf3\"/>"
+                     "<product id=\"r\" name=\"R\" reference=\"root.inf3\"/>"));
     put("products/moxel/product.inf3",
-        productFile(release("m1", "1.0",
-                            build("build.xml", " patches=\"patches.xml\" environment=\"vz\" deprecated=\"true\"") +
-                                build("deb/other.xml")),
-                    "m"));
-    put("root.inf3", productFile(release("r1", "1.0", build("dir/r.xml", " patches=\"up/patches.xml\"")), "r"));
+        productFile(
+            release("m1", "1.0",
+                    build("build.xml", " patches=\"patches.xml\" environment=\"vz\" deprecated=\"true\"") +
+                        build("deb/other.xml")),
+            "m"));
+    put("root.inf3",
+        productFile(release("r1", "1.0", build("dir/r.xml", " patches=\"up/patches.xml\"")), "r"));
 
     const auto manager = load();
     ASSERT_EQ(manager->_releases.size(), 2u);
@@ -213,8 +218,9 @@ TEST_F(CatalogueFilesTest, HidePolicyWords) {
             ++unrecognized;
         EXPECT_EQ(unrecognized, c.unrecognized) << logged;
     }
-    EXPECT_THAT(logText(), HasSubstr("Unrecognized control word '~empty' in display tag hide policy (hide_tags "
-                                     "attribute)\n"));
+    EXPECT_THAT(logText(),
+                HasSubstr("Unrecognized control word '~empty' in display tag hide policy (hide_tags "
+                          "attribute)\n"));
     EXPECT_THAT(logText(), HasSubstr("Added control word 'cli' to display tag hide policy\n"));
 }
 
@@ -264,18 +270,24 @@ TEST_F(CatalogueFilesTest, BadAddonFilesAreLoggedAndSkipped) {
     };
     const Case cases[] = {
         {"no compatibility_info",
-         "<addon><release id=\"a\" version=\"1\">" + window + "</release><release id=\"b\" version=\"1\"/>"
-         "<release id=\"c\" version=\"1\">" + window + "</release></addon>",
+         "<addon><release id=\"a\" version=\"1\">" + window +
+             "</release><release id=\"b\" version=\"1\"/>"
+             "<release id=\"c\" version=\"1\">" +
+             window + "</release></addon>",
          {"a"},
          "Absent compatibility_info in addon\n"},
-        {"no window", "<addon><release id=\"a\" version=\"1\"><compatibility_info/></release></addon>", {},
+        {"no window",
+         "<addon><release id=\"a\" version=\"1\"><compatibility_info/></release></addon>",
+         {},
          "Absent compatibility info in addon a\n"},
         {"empty bound",
          "<addon><release id=\"a\" version=\"1\"><compatibility_info><compatible product_id=\"moxel\" "
          "from_version=\"1\"/></compatibility_info></release></addon>",
          {},
          "Wrong addon's compat info: moxel  from 1 to \n"},
-        {"empty version", "<addon><release id=\"a\">" + window + "</release></addon>", {},
+        {"empty version",
+         "<addon><release id=\"a\">" + window + "</release></addon>",
+         {},
          Messages().getMessage("err_empty_version") + "\n"},
         {"build without config",
          "<addon><release id=\"a\" version=\"1\">" + window +
@@ -345,10 +357,12 @@ TEST_F(CatalogueFilesTest, MalformedProductFilesRaiseTheirErrors) {
         {"build without anything", productFile(release("r", "1", "<build/>")),
          Messages().format("err_inf3_osname", p, " (" + p + ": row 1, col 152)")},
         {"build without os_arch",
-         productFile(release("r", "1", "<build os_name=\"L\" os_vendor=\"D\" os_version=\"1\" config=\"b\"/>")),
+         productFile(
+             release("r", "1", "<build os_name=\"L\" os_vendor=\"D\" os_version=\"1\" config=\"b\"/>")),
          Messages().format("err_inf3_osarch", p, " (" + p + ": row 1, col 152)")},
         {"build without config",
-         productFile(release("r", "1", "<build os_name=\"L\" os_vendor=\"D\" os_version=\"1\" os_arch=\"a\"/>")),
+         productFile(
+             release("r", "1", "<build os_name=\"L\" os_vendor=\"D\" os_version=\"1\" os_arch=\"a\"/>")),
          Messages().format("err_inf3_bcfg", p, " (" + p + ": row 1, col 152)")},
         {"best_with without product",
          productFile(release("r", "1", build("b") + "<compatibility_info><best_with/></compatibility_info>")),
@@ -394,8 +408,9 @@ TEST_F(CatalogueFilesTest, XmlHelperFailuresNameTheEntryFile) {
          "<product id=\"p\"><keypackages><keypackage/></keypackages></product>",
          "Text node not found in element 'keypackage' (row:1 col:30)"},
         {"best_with version without text", productsList("<product id=\"p\" reference=\"p.inf3\"/>"),
-         productFile(release("r", "1", build("b") + "<compatibility_info><best_with product_id=\"w\">"
-                                                    "<version/></best_with></compatibility_info>")),
+         productFile(release("r", "1",
+                             build("b") + "<compatibility_info><best_with product_id=\"w\">"
+                                          "<version/></best_with></compatibility_info>")),
          "Text node not found in element 'version' (row:1 col:"},
         {"entry file is not XML", "<vendors><vendor>", "", ""},
     };

@@ -16,8 +16,8 @@ namespace {
 boost::shared_ptr<Build> debianBuild(const std::string& version, const std::string& arch = "x86_64",
                                      const std::string& environment = "") {
     return boost::make_shared<Build>(boost::shared_ptr<Release>(), "Linux", "Debian", version, arch, "",
-                                     environment, "build-" + version + "-" + arch + "-" + environment + ".xml",
-                                     "");
+                                     environment,
+                                     "build-" + version + "-" + arch + "-" + environment + ".xml", "");
 }
 
 std::string text(const Build& build) {
@@ -41,9 +41,16 @@ TEST_F(CatalogueRecordsTest, BestBuildIsTheLastExactMatchOrElseTheFirstCompatibl
         {"last of two exact", "12.5", "", {debianBuild("12"), debianBuild("12.5"), debianBuild("12.5")}, 2},
         {"no exact match keeps the first", "12.5", "", {debianBuild("12"), debianBuild("12.1")}, 0},
         {"incompatible ones are skipped", "12.5", "", {debianBuild("11"), debianBuild("12.1")}, 1},
-        {"environment must match too", "12.5", "vz", {debianBuild("12.5", "x86_64", "vz"), debianBuild("12.5")},
+        {"environment must match too",
+         "12.5",
+         "vz",
+         {debianBuild("12.5", "x86_64", "vz"), debianBuild("12.5")},
          0},
-        {"exact environment wins", "12.5", "vz", {debianBuild("12.5"), debianBuild("12.5", "x86_64", "vz")}, 1},
+        {"exact environment wins",
+         "12.5",
+         "vz",
+         {debianBuild("12.5"), debianBuild("12.5", "x86_64", "vz")},
+         1},
         {"other architecture only", "12.5", "", {debianBuild("12.5", "aarch64")}, -1},
         {"nothing at all", "12.5", "", {}, -1},
     };
@@ -59,8 +66,9 @@ TEST_F(CatalogueRecordsTest, BestBuildIsTheLastExactMatchOrElseTheFirstCompatibl
         else
             EXPECT_EQ(best, c.builds[c.expected]);
     }
-    EXPECT_THAT(logText(), HasSubstr("DEBUG: build for Linux Debian 12.5 aarch64 (build-12.5-aarch64-.xml) is "
-                                     "not compatible\n"));
+    EXPECT_THAT(logText(),
+                HasSubstr("DEBUG: build for Linux Debian 12.5 aarch64 (build-12.5-aarch64-.xml) is "
+                          "not compatible\n"));
 }
 
 TEST_F(CatalogueRecordsTest, BuildPrintAndDeprecatedFlag) {
@@ -91,8 +99,9 @@ TEST_F(CatalogueRecordsTest, BuildParentLinks) {
     EXPECT_FALSE(addon_build->belongsToParentRelease());
     addon_build->setParent(second);
     EXPECT_EQ(addon_build->_parent, second);
-    EXPECT_THAT(logText(), HasSubstr("DEBUG: Build (addon?) build for Linux Debian 12 x86_64 (build-12-x86_64-.xml)"
-                                     " change parent from r1 to Second\n"));
+    EXPECT_THAT(logText(),
+                HasSubstr("DEBUG: Build (addon?) build for Linux Debian 12 x86_64 (build-12-x86_64-.xml)"
+                          " change parent from r1 to Second\n"));
 }
 
 TEST_F(CatalogueRecordsTest, AddonWindowsHoldBothBounds) {
@@ -106,8 +115,10 @@ TEST_F(CatalogueRecordsTest, AddonWindowsHoldBothBounds) {
         const char* log;
     };
     const Case cases[] = {
-        {"moxel", "1.0", true, "DEBUG: Addon::applicableTo: merge addon extras because it fit for release r-1.0"},
-        {"moxel", "2.0", true, "DEBUG: Addon::applicableTo: merge addon extras because it fit for release r-2.0"},
+        {"moxel", "1.0", true,
+         "DEBUG: Addon::applicableTo: merge addon extras because it fit for release r-1.0"},
+        {"moxel", "2.0", true,
+         "DEBUG: Addon::applicableTo: merge addon extras because it fit for release r-2.0"},
         {"moxel", "2.0.1", false, "DEBUG: Addon::applicableTo: version too high for extras"},
         {"moxel", "0.9", false, "DEBUG: Addon::applicableTo: version too low for extras"},
         {"other", "1.5", false, nullptr},

@@ -92,8 +92,12 @@ inline std::string release(const std::string& id, const std::string& version, co
 // Records a walk as "release <id>", "build <config>", "leave <id>" and "addon <id>" lines.
 class RecordingVisitor : public BuildManager::Visitor {
 public:
-    void visitRelease(boost::shared_ptr<Release> release) override { seen.push_back("release " + release->_id); }
-    void leaveRelease(boost::shared_ptr<Release> release) override { seen.push_back("leave " + release->_id); }
+    void visitRelease(boost::shared_ptr<Release> release) override {
+        seen.push_back("release " + release->_id);
+    }
+    void leaveRelease(boost::shared_ptr<Release> release) override {
+        seen.push_back("leave " + release->_id);
+    }
     void visitAddon(Addon& addon) override { seen.push_back("addon " + addon._id); }
     void visitBuild(Build& build) override { seen.push_back("build " + build._config); }
 

@@ -67,8 +67,9 @@ TEST_F(ProductsProgressTest, StateAndPercentFromPackageStages) {
     }
     EXPECT_THAT(logText(), HasSubstr("WARNING: Internal error in ProductsProgress::get_progress(): "
                                      "num_done[rel]=10  num_total[rel]=6  rel=Moxel\n"));
-    EXPECT_THAT(logText(), HasSubstr("DEBUG: ProductsProgress::get_progress(): percents too big- 166, strip to "
-                                     "100\n"));
+    EXPECT_THAT(logText(),
+                HasSubstr("DEBUG: ProductsProgress::get_progress(): percents too big- 166, strip to "
+                          "100\n"));
     EXPECT_THAT(logText(), HasSubstr("WARNING: Internal error in ProductsProgress::get_progress(): "
                                      "num_done[rel]=-2 - percent is negative, dropped\n"));
 }
