@@ -42,6 +42,32 @@ bool sameNameVersionArch(const Package* a, const Package* b) {
     return a->getName() == b->getName() && versionCompare(a, b) == 0 && a->getArch() == b->getArch();
 }
 
+// Whether the package of some provide that meets the requirement passes `test`; stops at the first.
+template <typename Test>
+bool anyProviderPackage(const Repository& repository, const Dependency& requirement, Test test) {
+    const size_t count = repository.getProviderCount(requirement);
+    for (size_t i = 0; i < count; ++i) {
+        std::shared_ptr<Dependency> provide = repository.getProvider(requirement, i);
+        if (provide && test(provide->getMaster()))
+            return true;
+    }
+    return false;
+}
+
+// A quality only one of the two candidates has decides between them: +1 for currBest, -1 for
+// currTest, each with its debug line; 0 when both or neither have it.
+int soleHolderWins(bool best, bool test, const char* bestWins, const char* testWins) {
+    if (best && !test) {
+        Log::stream(3, true) << bestWins;
+        return 1;
+    }
+    if (test && !best) {
+        Log::stream(3, true) << testWins;
+        return -1;
+    }
+    return 0;
+}
+
 // Report-once sets of the whole process, trial resolutions included. They only decide whether an
 // explanatory line is logged.
 PkgManager::dependency_set_t& reportedHardwired() {
@@ -589,6 +615,15 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
                              << *matches[c].provide << "')";
         bool equal = false;
         bool rejected = false;
+        // Of two equal candidates the one with the lower index wins.
+        auto rejectedByIndex = [&c](size_t t) {
+            if (c >= t) {
+                Log::stream(3, true) << "      reject currBest by index.";
+                return true;
+            }
+            Log::stream(3, true) << "      select currBest by index.";
+            return false;
+        };
         for (size_t t = 0; t < matches.size() && !rejected; ++t) {
             const Package* currTest = matches[t].package;
             if (currTest == currBest)
@@ -601,16 +636,10 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
                                  << " (provides '" << *matches[t].provide << "')";
             if (currBest->getName() == currTest->getName()) {
                 const int r = cmpPriority(currBest, currTest);
-                if (r < 0) {
+                if (r < 0)
                     rejected = true;
-                } else if (r == 0) {
-                    if (c >= t) {
-                        Log::stream(3, true) << "      reject currBest by index.";
-                        rejected = true;
-                    } else {
-                        Log::stream(3, true) << "      select currBest by index.";
-                    }
-                }
+                else if (r == 0)
+                    rejected = rejectedByIndex(t);
             } else {
                 const int r = smartGravity(dependency, currBest, currTest, level);
                 if (r > 0) {
@@ -622,12 +651,7 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
                     // Nothing is left to tell them apart: take the first, as for equal packages of one
                     // name, instead of giving up a requirement that either would meet.
                     Log::stream(3, true) << "      packages are equal on this level";
-                    if (c >= t) {
-                        Log::stream(3, true) << "      reject currBest by index.";
-                        rejected = true;
-                    } else {
-                        Log::stream(3, true) << "      select currBest by index.";
-                    }
+                    rejected = rejectedByIndex(t);
                 } else {
                     Log::stream(3, true) << "      packages are equal on this level";
                     equal = true;
@@ -667,15 +691,10 @@ bool PkgManager::selectBestResolvers(const std::shared_ptr<Dependency>& dependen
 
 int PkgManager::cmpPriority(const Package* currBest, const Package* currTest) const {
     const bool bestRequested = isRequested(currBest);
-    const bool testRequested = isRequested(currTest);
-    if (bestRequested && !testRequested) {
-        Log::stream(3, true) << "      select currBest by cmpPriority (requested)";
-        return 1;
-    }
-    if (testRequested && !bestRequested) {
-        Log::stream(3, true) << "      reject currBest by cmpPriority (requested)";
-        return -1;
-    }
+    if (int v = soleHolderWins(bestRequested, isRequested(currTest),
+                               "      select currBest by cmpPriority (requested)",
+                               "      reject currBest by cmpPriority (requested)"))
+        return v;
     auto decided = [](int result, const char* label) {
         Log::stream(3, true) << "      " << (result > 0 ? "select" : "reject") << " currBest by cmpPriority ("
                              << label << ")";
@@ -693,17 +712,9 @@ int PkgManager::cmpPriority(const Package* currBest, const Package* currTest) co
         return decided(v, "arch priority (3)");
 
     auto remote = [](const Package* p) { return p->getSource() && p->getSource()->isRemote(); };
-    const bool bestRemote = remote(currBest);
-    const bool testRemote = remote(currTest);
-    if (bestRemote && !testRemote) {
-        Log::stream(3, true) << "      select currBest by cmpPriority (source downloadable)";
-        return 1;
-    }
-    if (testRemote && !bestRemote) {
-        Log::stream(3, true) << "      select currTest by cmpPriority (source downloadable)";
-        return -1;
-    }
-    return 0;
+    return soleHolderWins(remote(currBest), remote(currTest),
+                          "      select currBest by cmpPriority (source downloadable)",
+                          "      select currTest by cmpPriority (source downloadable)");
 }
 
 int PkgManager::cmpDirPriority(const Package* a, const Package* b) const {
@@ -750,16 +761,10 @@ int PkgManager::cmpArchPriority(const Package* a, const Package* b) const {
 
 int PkgManager::smartGravity(const std::shared_ptr<Dependency>& dependency, const Package* currBest,
                              const Package* currTest, int level) {
-    const bool bestNecessary = nameInNecessary(currBest->getName());
-    const bool testNecessary = nameInNecessary(currTest->getName());
-    if (bestNecessary && !testNecessary) {
-        Log::stream(3, true) << "      select currBest: it is already in necessaryList.";
-        return 1;
-    }
-    if (testNecessary && !bestNecessary) {
-        Log::stream(3, true) << "      reject currBest: currTest is already in necessaryList.";
-        return -1;
-    }
+    if (int v = soleHolderWins(nameInNecessary(currBest->getName()), nameInNecessary(currTest->getName()),
+                               "      select currBest: it is already in necessaryList.",
+                               "      reject currBest: currTest is already in necessaryList."))
+        return v;
     auto decided = [](int result, const char* line) {
         Log::stream(3, true) << line;
         return result;
@@ -781,27 +786,23 @@ int PkgManager::smartGravity(const std::shared_ptr<Dependency>& dependency, cons
             return decided(-1, "      reject currBest: currBest is obsoleted and installed.");
         const bool conflictBest = conflictsWithSystemOrNecessary(currBest);
         const bool conflictTest = conflictsWithSystemOrNecessary(currTest);
-        if (conflictTest && !conflictBest)
-            return decided(1, "      select currBest: currTest conflicts with system or necessary package.");
-        if (conflictBest && !conflictTest)
-            return decided(-1, "      reject currBest: currBest conflicts with system or necessary package.");
+        if (int v =
+                soleHolderWins(!conflictBest, !conflictTest,
+                               "      select currBest: currTest conflicts with system or necessary package.",
+                               "      reject currBest: currBest conflicts with system or necessary package."))
+            return v;
         const int newBest = countNewRequirements(currBest);
         const int newTest = countNewRequirements(currTest);
-        if (newBest == 0 && newTest != 0)
-            return decided(1, "      select currBest: we can install it without any packages.");
-        if (newTest == 0 && newBest != 0)
-            return decided(-1, "      reject currBest: we can install currTest without any packages.");
-        return 0;
+        return soleHolderWins(newBest == 0, newTest == 0,
+                              "      select currBest: we can install it without any packages.",
+                              "      reject currBest: we can install currTest without any packages.");
     }
     if (level == 3) {
         const auto& preferred = preferredPackages();
-        const bool preferredBest = preferred.count(currBest->getName().c_str()) != 0;
-        const bool preferredTest = preferred.count(currTest->getName().c_str()) != 0;
-        if (preferredBest && !preferredTest)
-            return decided(1, "      select currBest: it is a preferred package.");
-        if (preferredTest && !preferredBest)
-            return decided(-1, "      reject currBest: currTest is a preferred package.");
-        return 0;
+        return soleHolderWins(preferred.count(currBest->getName().c_str()) != 0,
+                              preferred.count(currTest->getName().c_str()) != 0,
+                              "      select currBest: it is a preferred package.",
+                              "      reject currBest: currTest is a preferred package.");
     }
     if (level == 4)
         return preResolve(currBest, currTest);
@@ -821,10 +822,8 @@ int PkgManager::smartGravity(const std::shared_ptr<Dependency>& dependency, cons
             "      select currBest: satisfying logical provide has higher version.";
         static const char* const higherTest =
             "      reject currBest: satisfying logical provide of currTest has higher version.";
-        if (bestProvide && !testProvide)
-            return decided(1, higherBest);
-        if (testProvide && !bestProvide)
-            return decided(-1, higherTest);
+        if (int v = soleHolderWins(bestProvide != nullptr, testProvide != nullptr, higherBest, higherTest))
+            return v;
         if (bestProvide && testProvide) {
             const int v = bestProvide->getVersion()->compare(*testProvide->getVersion());
             if (v > 0)
@@ -860,19 +859,12 @@ bool PkgManager::conflictsWithSystemOrNecessary(const Package* package) {
 
 int PkgManager::countNewRequirements(const Package* package) {
     int unmet = 0;
-    for (const std::shared_ptr<Dependency>& requirement : package->getRequires()) {
-        bool met = false;
-        const size_t count = repository->getProviderCount(*requirement);
-        for (size_t i = 0; i < count && !met; ++i) {
-            std::shared_ptr<Dependency> provide = repository->getProvider(*requirement, i);
-            if (!provide)
-                continue;
-            const Package* owner = provide->getMaster();
-            met = owner->getType() == 's' || inNecessary(owner);
-        }
-        if (!met)
+    auto installedOrNecessary = [this](const Package* owner) {
+        return owner->getType() == 's' || inNecessary(owner);
+    };
+    for (const std::shared_ptr<Dependency>& requirement : package->getRequires())
+        if (!anyProviderPackage(*repository, *requirement, installedOrNecessary))
             ++unmet;
-    }
     return unmet;
 }
 
@@ -947,20 +939,20 @@ int PkgManager::selectBlackPackage(const Package* a, const Package* b, const rea
     }
     Log::stream(3, true) << "selectBlackPackage: " << *a << " or " << *b << ": select with pre-resolving";
 
-    Trial first(*this, startPackages);
-    first.manager.addBlackPackage(b, reason);
+    // A trial of the start packages without `excluded`; false when it ends with a dependency error.
+    auto resolvesWithout = [&](const Package* excluded, Statistics& statistics, const char* failed) {
+        Trial trial(*this, startPackages);
+        trial.manager.addBlackPackage(excluded, reason);
+        std::string failure;
+        if (trial.run(false, statistics, &failure))
+            return true;
+        Log::stream(3, true) << failed << failure;
+        return false;
+    };
     Statistics firstStatistics;
-    std::string failure;
-    const bool firstFailed = !first.run(false, firstStatistics, &failure);
-    if (firstFailed)
-        Log::stream(3, true) << "Resolving fake1 ends with error: " << failure;
-
-    Trial second(*this, startPackages);
-    second.manager.addBlackPackage(a, reason);
+    const bool firstFailed = !resolvesWithout(b, firstStatistics, "Resolving fake1 ends with error: ");
     Statistics secondStatistics;
-    const bool secondFailed = !second.run(false, secondStatistics, &failure);
-    if (secondFailed)
-        Log::stream(3, true) << "Resolving fake2 ends with error: " << failure;
+    const bool secondFailed = !resolvesWithout(a, secondStatistics, "Resolving fake2 ends with error: ");
 
     if (firstFailed && secondFailed) {
         Log::stream(2, true) << "selectBlackPackage: both branch of resolving ends with error";
@@ -1068,15 +1060,9 @@ void PkgManager::appendBlackPackage(const Package* package, const reason_ptr& re
             for (const std::shared_ptr<Dependency>& requirement : requirer->getRequires()) {
                 if (!requirement->matchesPackage(blacked))
                     continue;
-                bool keeps = false;
-                const size_t count = repository->getProviderCount(*requirement);
-                for (size_t i = 0; i < count && !keeps; ++i) {
-                    std::shared_ptr<Dependency> provide = repository->getProvider(*requirement, i);
-                    if (!provide)
-                        continue;
-                    const Package* owner = provide->getMaster();
-                    keeps = !isBlack(owner, true) && !sameNameVersionArch(owner, blacked);
-                }
+                const bool keeps = anyProviderPackage(*repository, *requirement, [&](const Package* owner) {
+                    return !isBlack(owner, true) && !sameNameVersionArch(owner, blacked);
+                });
                 if (keeps || isBlack(requirer, true))
                     continue;
                 Log::stream(2, true) << "Add package " << *requirer << " to black list"
@@ -1504,23 +1490,21 @@ void PkgManager::findIndirectConflicts(const Package* package) {
         if (other->getType() != 's')
             continue;
         Log::stream(3, true) << "Found conflict with " << *other;
-        const Package* newer = findNewerNonBlackPackage(other);
-        if ((!newer || repository->isConflicting(package, newer) || !upgradeModeSolution(newer)) &&
-            !obsoleteModeSolution(other)) {
-            if (reportedConflicts().insert(other->getName().str()).second)
-                Log::stream(2, true) << "Unresolved conflict: necessary package " << *package
-                                     << " conflicts with " << *other
-                                     << ". There is no upgrade solution or obsoleter for " << other->getName()
-                                     << ", adding to removable list " << other->getName();
-            try {
-                removeModeSolution(other);
-            } catch (const error&) {
-                Log::stream(1, true) << "A dependency problem is found: required package " << *package
-                                     << " conflicts with " << *other
-                                     << ". No upgrade or obsolete solution was found for " << other->getName()
-                                     << ". Try to add " << other->getName() << " to removable list.";
-                throw;
-            }
+        if (upgradeOrObsoleteInstalled(package, other))
+            continue;
+        if (reportedConflicts().insert(other->getName().str()).second)
+            Log::stream(2, true) << "Unresolved conflict: necessary package " << *package
+                                 << " conflicts with " << *other
+                                 << ". There is no upgrade solution or obsoleter for " << other->getName()
+                                 << ", adding to removable list " << other->getName();
+        try {
+            removeModeSolution(other);
+        } catch (const error&) {
+            Log::stream(1, true) << "A dependency problem is found: required package " << *package
+                                 << " conflicts with " << *other
+                                 << ". No upgrade or obsolete solution was found for " << other->getName()
+                                 << ". Try to add " << other->getName() << " to removable list.";
+            throw;
         }
     }
 }
@@ -1530,25 +1514,30 @@ void PkgManager::findBackConflicts(const Package* package) {
     for (const Package* other : repository->getConflictedBy(package)) {
         if (other->getType() != 's')
             continue;
-        const Package* newer = findNewerNonBlackPackage(other);
-        if ((!newer || repository->isConflicting(package, newer) || !upgradeModeSolution(newer)) &&
-            !obsoleteModeSolution(other)) {
-            if (reportedConflicts().insert(other->getName().str()).second)
-                Log::stream(2, true) << "Unresolved conflict: the other package " << *other
-                                     << " conflicts with necessary package " << *package
-                                     << ". There is no upgrade or obsoleter solution,"
-                                     << " add to removable list " << other->getName();
-            try {
-                removeModeSolution(other);
-            } catch (const error&) {
-                Log::stream(1, true) << "A dependency problem was found: the package " << *other
-                                     << " conflicts with required package " << *package
-                                     << ". No upgrade or obsolete solution was found."
-                                     << " Try to add " << other->getName() << " to removable list";
-                throw;
-            }
+        if (upgradeOrObsoleteInstalled(package, other))
+            continue;
+        if (reportedConflicts().insert(other->getName().str()).second)
+            Log::stream(2, true) << "Unresolved conflict: the other package " << *other
+                                 << " conflicts with necessary package " << *package
+                                 << ". There is no upgrade or obsoleter solution,"
+                                 << " add to removable list " << other->getName();
+        try {
+            removeModeSolution(other);
+        } catch (const error&) {
+            Log::stream(1, true) << "A dependency problem was found: the package " << *other
+                                 << " conflicts with required package " << *package
+                                 << ". No upgrade or obsolete solution was found."
+                                 << " Try to add " << other->getName() << " to removable list";
+            throw;
         }
     }
+}
+
+bool PkgManager::upgradeOrObsoleteInstalled(const Package* package, const Package* installed) {
+    const Package* newer = findNewerNonBlackPackage(installed);
+    if (newer && !repository->isConflicting(package, newer) && upgradeModeSolution(newer))
+        return true;
+    return obsoleteModeSolution(installed);
 }
 
 void PkgManager::findIndirectArchDeps(const Package* package) {

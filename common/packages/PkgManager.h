@@ -120,6 +120,9 @@ public:
     void findIndirectConflicts(const Package* package);
     void findBackConflicts(const Package* package);
     void findIndirectArchDeps(const Package* package);
+    // Ends a conflict between a necessary package and an installed one by a newer version of the
+    // installed one that does not conflict, or else by a package that obsoletes it.
+    bool upgradeOrObsoleteInstalled(const Package* package, const Package* installed);
     bool archModeSolution(const std::shared_ptr<Dependency>& dependency, const Package* package);
     bool upgradeModeSolution(const Package* package);
     bool replaceModeSolution(const std::shared_ptr<Dependency>& dependency, const Package* oldPackage,

@@ -417,42 +417,41 @@ bool Repository::isUnresolved(const Package* package) const {
     return unresolved->count(package) != 0;
 }
 
+template <class Index> size_t Repository::startIndexUpdate(Cache<Index>& cache) const {
+    // Only appends since the last update and no copy sharing the index: index just the new packages.
+    if (!cache.full && cache.data && cache.data.use_count() == 1 && cache.indexed <= length)
+        return cache.indexed;
+    if (cache.data && cache.data.use_count() == 1)
+        cache.data->byName.clear();
+    else
+        cache.data = std::make_shared<Index>();
+    ++counters.fullRebuilds;
+    return 0;
+}
+
+template <class Index> void Repository::finishIndexUpdate(Cache<Index>& cache, size_t from) const {
+    counters.packagesIndexed += length - from;
+    cache.indexed = length;
+    cache.stale = cache.full = false;
+}
+
 const Repository::NameIndex& Repository::nameIndex() const {
     if (!names.stale)
         return *names.data;
-    bool incremental = !names.full && names.data && names.data.use_count() == 1 && names.indexed <= length;
-    size_t from = incremental ? names.indexed : 0;
     Log::stream(2, true) << " (update package names cache) ";
-    if (!incremental) {
-        if (names.data && names.data.use_count() == 1)
-            names.data->byName.clear();
-        else
-            names.data = std::make_shared<NameIndex>();
-        ++counters.fullRebuilds;
-    }
+    const size_t from = startIndexUpdate(names);
     const std::vector<Package*>& items = store->items;
     for (size_t i = from; i < length; ++i)
         names.data->byName[items[i]->getName().c_str()].push_back(items[i]);
-    counters.packagesIndexed += length - from;
-    names.indexed = length;
-    names.stale = names.full = false;
+    finishIndexUpdate(names, from);
     return *names.data;
 }
 
 const Repository::ProvidesIndex& Repository::providesIndex() const {
     if (!provides.stale)
         return *provides.data;
-    bool incremental =
-        !provides.full && provides.data && provides.data.use_count() == 1 && provides.indexed <= length;
-    size_t from = incremental ? provides.indexed : 0;
     Log::stream(2, true) << "Regenerate packages provides cache.";
-    if (!incremental) {
-        if (provides.data && provides.data.use_count() == 1)
-            provides.data->byName.clear();
-        else
-            provides.data = std::make_shared<ProvidesIndex>();
-        ++counters.fullRebuilds;
-    }
+    const size_t from = startIndexUpdate(provides);
     // Marked stale until complete, so that a cancel in the middle leaves no half index behind.
     provides.full = true;
     const std::vector<Package*>& items = store->items;
@@ -461,9 +460,7 @@ const Repository::ProvidesIndex& Repository::providesIndex() const {
         for (const auto& provide : items[i]->getProvides())
             provides.data->byName[keyOf(*provide)].push_back(provide);
     }
-    counters.packagesIndexed += length - from;
-    provides.indexed = length;
-    provides.stale = provides.full = false;
+    finishIndexUpdate(provides, from);
     return *provides.data;
 }
 
@@ -514,6 +511,14 @@ Package* Repository::findInstalled(PooledString name) const {
 }
 
 Package* Repository::findBestProvider(const std::string& capability) const {
+    return findBestProviderIf(capability, [](const Package*) { return true; });
+}
+
+Package* Repository::findBestInstalledProvider(const std::string& capability) const {
+    return findBestProviderIf(capability, [](const Package* package) { return package->getType() == 's'; });
+}
+
+Package* Repository::findBestProviderIf(const std::string& capability, const predicate_t& accept) const {
     if (capability.empty())
         return nullptr;
     ProvideKey key{};
@@ -531,7 +536,7 @@ Package* Repository::findBestProvider(const std::string& capability) const {
     Package* best = nullptr;
     for (const auto& provide : found->second) {
         Package* package = owner(*provide);
-        if (!best || package->getVersion().compare(best->getVersion()) > 0)
+        if (accept(package) && (!best || package->getVersion().compare(best->getVersion()) > 0))
             best = package;
     }
     return best;

@@ -130,6 +130,8 @@ public:
     // The highest-versioned package with a provide whose name is exactly the text; a text with a
     // relation and a version finds nothing.
     Package* findBestProvider(const std::string& capability) const;
+    // The installed package (type 's') that findBestProvider would pick among installed ones.
+    Package* findBestInstalledProvider(const std::string& capability) const;
     // The provide entries of the same name (capability name or file path), in index order.
     provides_t findProvides(const Dependency& dependency) const;
 
@@ -194,6 +196,11 @@ private:
 
     const NameIndex& nameIndex() const;
     const ProvidesIndex& providesIndex() const;
+    Package* findBestProviderIf(const std::string& capability, const predicate_t& accept) const;
+    // An update of the name or provides index: where its walk starts (past the packages the index
+    // already holds, or 0 with the index emptied) and the bookkeeping once the walk is done.
+    template <class Index> size_t startIndexUpdate(Cache<Index>& cache) const;
+    template <class Index> void finishIndexUpdate(Cache<Index>& cache, size_t from) const;
     const provides_t& providesOf(const Dependency& dependency) const;
     const Relations& requirers() const;
     const Relations& conflicts() const;

@@ -123,19 +123,14 @@ int ChildExec::createPipe(int fds[2]) {
     int made[2];
     if (pipe2(made, O_CLOEXEC) != 0)
         return -1;
-    made[0] = raiseAboveStd(made[0]);
-    if (made[0] == -1) {
-        const int saved = errno;
-        close(made[1]);
-        errno = saved;
-        return -1;
-    }
-    made[1] = raiseAboveStd(made[1]);
-    if (made[1] == -1) {
-        const int saved = errno;
-        close(made[0]);
-        errno = saved;
-        return -1;
+    for (int end = 0; end < 2; ++end) {
+        made[end] = raiseAboveStd(made[end]);
+        if (made[end] == -1) {
+            const int saved = errno;
+            close(made[1 - end]);
+            errno = saved;
+            return -1;
+        }
     }
     fds[0] = made[0];
     fds[1] = made[1];

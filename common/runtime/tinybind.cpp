@@ -116,21 +116,16 @@ std::string Element::name() const {
 }
 
 void Element::findChild(const std::string& childName) {
-    if (!element)
-        return;
-    if (childName.empty()) {
-        errorText = "not specified child element name";
-        element = nullptr;
-        return;
-    }
-    const TiXmlElement* found = element->FirstChildElement(childName.c_str());
-    if (!found)
-        errorText = "not found child element " + childName + " in element " + element->Value();
-    element = found;
+    moveToChild(childName, nullptr, std::string());
 }
 
 void Element::findChild(const std::string& childName, const std::string& attributeName,
                         const std::string& value) {
+    moveToChild(childName, &attributeName, value);
+}
+
+void Element::moveToChild(const std::string& childName, const std::string* attributeName,
+                          const std::string& value) {
     if (!element)
         return;
     if (childName.empty()) {
@@ -139,14 +134,16 @@ void Element::findChild(const std::string& childName, const std::string& attribu
         return;
     }
     const TiXmlElement* found = element->FirstChildElement(childName.c_str());
-    for (; found; found = found->NextSiblingElement(childName.c_str())) {
-        const char* attribute = found->Attribute(attributeName.c_str());
+    for (; found && attributeName; found = found->NextSiblingElement(childName.c_str())) {
+        const char* attribute = found->Attribute(attributeName->c_str());
         if (attribute && value == attribute)
             break;
     }
-    if (!found)
-        errorText = "not found child element " + childName + " in element " + element->Value() +
-                    " with attribute " + attributeName + "=\"" + value + "\"";
+    if (!found) {
+        errorText = "not found child element " + childName + " in element " + element->Value();
+        if (attributeName)
+            errorText += " with attribute " + *attributeName + "=\"" + value + "\"";
+    }
     element = found;
 }
 

@@ -70,6 +70,9 @@ private:
     const TiXmlElement* checked() const;
     // " (row:R col:C)"
     std::string position() const;
+    // Both forms of findChild; without an attribute name any child with the tag will do.
+    void moveToChild(const std::string& childName, const std::string* attributeName,
+                     const std::string& value);
 
     const TiXmlElement* element;
     std::string errorText;

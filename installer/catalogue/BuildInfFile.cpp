@@ -114,6 +114,15 @@ std::vector<std::string> readNames(const TiXmlElement* parent, const char* name,
     return names;
 }
 
+// The names of the "package" children of a section; a build without the section gets a note in the log.
+std::vector<std::string> readPackageList(const TiXmlElement* root, const char* section, bool required,
+                                         const char* missing) {
+    if (const TiXmlElement* element = root->FirstChildElement(section))
+        return readNames(element, "package", required);
+    Log::stream(1, true) << missing;
+    return {};
+}
+
 // The first text node of each such child: one component name each.
 std::vector<std::string> readComponentNames(const TiXmlElement* parent, const char* name) {
     std::vector<std::string> names;
@@ -484,20 +493,12 @@ void BuildInfFile::readExtCatalog(const TiXmlElement* root) {
 }
 
 void BuildInfFile::readPackageLists(const TiXmlElement* root) {
-    if (const TiXmlElement* section = root->FirstChildElement("removable_packages"))
-        removablePackages = readNames(section, "package", true);
-    else
-        Log::stream(1, true) << "No removers section in this build.";
-
-    if (const TiXmlElement* section = root->FirstChildElement("force_remove_packages"))
-        forceRemovePackages = readNames(section, "package", false);
-    else
-        Log::stream(1, true) << "No force remove packages list in this build.";
-
-    if (const TiXmlElement* section = root->FirstChildElement("preferred_packages"))
-        preferredPackages = readNames(section, "package", true);
-    else
-        Log::stream(1, true) << "No preferrers section in this build.";
+    removablePackages =
+        readPackageList(root, "removable_packages", true, "No removers section in this build.");
+    forceRemovePackages =
+        readPackageList(root, "force_remove_packages", false, "No force remove packages list in this build.");
+    preferredPackages =
+        readPackageList(root, "preferred_packages", true, "No preferrers section in this build.");
 }
 
 void BuildInfFile::readBuildFlags(const TiXmlElement* root) {

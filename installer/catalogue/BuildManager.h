@@ -14,6 +14,7 @@ class Build;
 class FileFetcher;
 class Product;
 class Release;
+class Repository;
 namespace tinybind {
 class Document;
 class Element;
@@ -75,6 +76,24 @@ public:
 
     // The visitor may change the lists while it walks.
     void accept(Visitor& visitor);
+
+    // Compares every release of the main list with the installed packages and this server's OS.
+    void calculateReleaseStates(const Repository* installed);
+
+    // The filters, run right after the states in this order: the notices, the releases that cannot be
+    // installed, clean installations of hidden products, then the tiers. `tiers` are in priority order.
+    void collectUpgradeWarnings(const std::vector<std::string>& tiers);
+    void removeNotActualReleases();
+    void removeHiddenProductsReleases();
+    // Per product, the first release carrying a requested tier represents it; installed releases and
+    // those named in `keep_ids` stay whatever their tiers. No tiers: nothing changes.
+    void cropReleasesByTags(const std::vector<std::string>& tiers, const std::vector<std::string>& keep_ids);
+
+    // Selects the releases with that id and unselects the others of the product (of every product
+    // when `product_id` is empty). Raises a user error when none has the id.
+    void selectRelease(const std::string& product_id, const std::string& release_id);
+    // The latest release of the default product, unless some release is installed.
+    void selectDefaultProductRelease();
 
     // Word list of a display-tag hide policy, separated by ',' and blanks, into its bits.
     static uint32_t parseHidePolicy(const std::string& text);

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+class Opsys;
 class Product;
+class Repository;
 
 // One installable release of a product, with its builds in file order. Created once by the
 // catalogue readers; the state fields are filled in when the catalogue is compared with the system.
@@ -33,9 +35,34 @@ public:
     // One direction only: whether this release's product names the other's product.
     bool isIncompatibleWith(const Release& other) const;
 
+    // The installed version of the product (epoch and version, no release part) as its first installed
+    // key package tells; "" when none of them is installed.
+    std::string calculate_current_release(const Repository* rep) const;
+    // Compares the release with the installed system and this server's OS: fills _installed_version,
+    // _state and, for an actual release, _update_mode.
+    void calculateState(const Repository* rep);
+
     // Both raise when the state has not been computed yet.
     bool isActual() const;
     bool isCurrentlyInstalled() const;
+    // Only for an actual release.
+    int getUpdateMode() const;
+    // "install", "update" or "up2date"; "update" also for an up-to-date release with pending updates.
+    std::string getUpdateModeName() const;
+    // As getUpdateModeName, but "upgrade" for an upgrade.
+    std::string getActionName() const;
+
+    // The build to install on `os`; empty when none fits.
+    boost::shared_ptr<Build> SelectBestBuild(const Opsys& os) const;
+    // Whether the build to install on `os` exists and is not deprecated.
+    bool hasUsableBuild(const Opsys& os) const;
+    // Nothing to warn about for the release that is installed already.
+    std::string getCaution() const;
+
+    // "currently installed", else the tier chosen by tier cropping, else the release's own tiers.
+    std::string getDisplayTag() const;
+    // `ui`: 1 text interface, 2 web interface, 4 status queries and reports, 8 other.
+    bool isDisplayTagShown(int ui) const;
 
     // Only an installed, up-to-date release takes these marks; a component of any other release that
     // differs from the installed one says nothing about pending updates.

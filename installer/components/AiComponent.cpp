@@ -11,7 +11,10 @@
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
 #include "installer/components/AiRadioGroup.h"
+#include "installer/components/ComponentStatusChecker.h"
 #include "installer/components/ComponentsChangeset.h"
+#include "installer/engine/SystemSpecificConfigurator.h"
+#include "installer/sources/SourceConfigLazyAddon.h"
 
 #include <algorithm>
 #include <ostream>
@@ -256,6 +259,10 @@ bool AiComponent::isEnvironmentCompatible() const {
     return false;
 }
 
+void AiComponent::checkInstalled(const Repository* repository, SystemSpecificConfigurator* configurator) {
+    ComponentStatusChecker(*this, repository, configurator).check();
+}
+
 const Package* AiComponent::findBestPackage(const std::string& packageName, const Repository* repository,
                                             SystemSpecificConfigurator* configurator, bool lazy) const {
     const std::string base = fileops::basename(packageName);
@@ -268,10 +275,8 @@ const Package* AiComponent::findBestPackage(const std::string& packageName, cons
     }
     if (repository)
         candidates.push_back(lazy ? findLatestLazy(repository, base) : repository->findLatest(base));
-    // GAP: the package manager's configurator does not exist yet; its available package for
-    // `packageName` belongs here as the last candidate. Until then no caller can hold one.
     if (configurator)
-        throw internal_error(unit, 470);
+        candidates.push_back(configurator->getAvailablePackage(packageName));
 
     const Package* best = nullptr;
     for (const Package* candidate : candidates)
@@ -282,10 +287,12 @@ const Package* AiComponent::findBestPackage(const std::string& packageName, cons
 
 const Package* AiComponent::findLatestLazy(const Repository* repository,
                                            const std::string& packageName) const {
-    // GAP: the lazy add-on package source does not exist yet. Once it does, a package whose source
-    // is a lazy add-on source is accepted only when that source's build is `lazyAddonBuild` (while
-    // it is alive). Without such sources every package qualifies.
-    return repository->findLatestIf(packageName, [](const Package*) { return true; });
+    // Packages of a lazy add-on stay out unless the component came from that very add-on.
+    const boost::shared_ptr<Build> addon = lazyAddonBuild.lock();
+    return repository->findLatestIf(packageName, [&addon](const Package* package) {
+        const auto* source = dynamic_cast<const SourceConfigLazyAddon*>(package->getSource());
+        return !source || (addon && source->getAddon().lock() == addon);
+    });
 }
 
 void AiComponent::appendPackageNames(std::vector<std::string>& names) const {
@@ -293,4 +300,18 @@ void AiComponent::appendPackageNames(std::vector<std::string>& names) const {
         names.insert(names.end(), section.nokeypackages.begin(), section.nokeypackages.end());
         names.insert(names.end(), section.keypackages.begin(), section.keypackages.end());
     }
+}
+
+bool AiComponent::matchesKeySection(const keypackages_t& section, const Repository* repository) const {
+    for (const std::string& name : section.nokeypackages)
+        if (repository->findInstalled(PooledString(fileops::basename(name))))
+            return false;
+    for (const std::string& name : section.keypackages)
+        if (!repository->findInstalled(PooledString(fileops::basename(name))))
+            return false;
+    for (const std::string& capability : section.keyprovides) {
+        if (!repository->findBestInstalledProvider(capability))
+            return false;
+    }
+    return true;
 }

@@ -105,6 +105,12 @@ public:
     // Against the environment of this server.
     bool isEnvironmentCompatible() const;
 
+    // Determines the installation status from the key-package sections and the build packages,
+    // against the installed and available packages and the configurator (may be null); records the
+    // versions and build times, appends installed key packages the build does not list, and tells
+    // the release. An unavailable component stays as it is.
+    void checkInstalled(const Repository* repository, SystemSpecificConfigurator* configurator);
+
     // The newest of: this component's package of the name's basename, the repository's newest
     // package of that basename (from this component's lazy add-on only, among lazy add-on packages,
     // with `lazy`) and the configurator's package for the name. Earlier candidates win ties.
@@ -114,6 +120,9 @@ public:
 
     // For each key-package section: its nokeypackages names, then its keypackages names.
     void appendPackageNames(std::vector<std::string>& names) const;
+    // No negative key package is installed, every positive one is, and every key provide has an
+    // installed provider.
+    bool matchesKeySection(const keypackages_t& section, const Repository* repository) const;
 
     // Lazy add-on the component came from; empty otherwise.
     boost::weak_ptr<Build> lazyAddonBuild;

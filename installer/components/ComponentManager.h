@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installer/components/AiComponent.h"
+#include "installer/console/InstTypes.h"
 
 #include <boost/shared_ptr.hpp>
 
@@ -13,9 +14,12 @@ class AiRadioGroup;
 class AiSubGroup;
 class ComponentsChangeset;
 class Release;
+class Repository;
+class SystemSpecificConfigurator;
 
-// Owner of the component trees of all builds selected for the run, and the one way to go over them.
-class ComponentManager {
+// Owner of the component trees of all builds selected for the run, with their installation types, and
+// the one way to go over the trees.
+class ComponentManager : public InstTypes {
 public:
     // A walk over the trees. Visitors must not change child lists while they are walked: edits
     // belong in done(), after the walk.
@@ -33,6 +37,17 @@ public:
 
     // Thrown by the tree editor to end its search after one edit.
     class done {};
+
+    // The passes that prepare the trees after loading (ComponentManagerPasses.h), in the order the
+    // front ends run them: collect key-package names, determine every status, shrink radio groups,
+    // then mark what must be marked and count selections.
+    class PreparePackagesList;
+    class CheckInstalled;
+    class ShriveledRadioGroupsRemover;
+    class MarkSpecifiedNamesComponents;
+    class MarkNeedForRequired;
+    class MarkComponentsForUpgrade;
+    class SelectedCounter;
 
     ComponentManager();
     ComponentManager(const ComponentManager&) = delete;
@@ -73,6 +88,37 @@ public:
     std::vector<std::string> getEZTemplListToInstall();
     // Records the current install and removal marks of the tree as explicit changes.
     void getCurrentChanges(ComponentsChangeset* changeset);
+    // Names of the components that the required component needs, directly or through other needed
+    // components, that are not up to date and not yet requested for install.
+    std::vector<std::string> getComponentsForCheckWith(const comp_ptr_t& required);
+
+    // Extends the changeset with every change that radio groups, requirements, conflicts and
+    // hard-wiring imply, and marks conflicting names in it. False on a conflict. The tree is not
+    // changed.
+    bool resolveComponents(ComponentsChangeset* changeset);
+    // Applies the changeset to the request modes of the tree: removals first, then installs, then
+    // leaves, each product by itself.
+    void setRequestModes(const ComponentsChangeset& changeset);
+    // Resolves, then applies; a conflict raises an error.
+    void resolveAndApply(ComponentsChangeset* changeset);
+    // Resolves and applies the one change; a conflict raises an error.
+    void changeComponentState(const comp_ptr_t& component, request_mode_t mode);
+    // Names of the components, not requested for install, whose build packages the package
+    // resolver planned anyway; sorted.
+    std::vector<std::string> needAlsoInstall(const cpkgs_t& planned);
+    // Installed components whose key packages the planned removers take out. When `denied` is given
+    // and some of them deny implicit removal, only those are returned and *denied becomes true.
+    std::vector<comp_cptr_t> needAlsoRemove(const cpkgs_t& planned, const Repository* repository,
+                                            bool* denied);
+
+    // Appends the packages to install for the selection: build packages, removers and key packages
+    // of the marked components, then the extra and additional upgrade packages. The configurator
+    // may be empty.
+    void getPackagesToInstall(cpkgs_t& out, Repository* repository,
+                              checked_pointer<SystemSpecificConfigurator> configurator);
+    // Appends the bootstrapper packages of the components marked for install, and once per product
+    // those of its build.
+    void getBootstrapperPackagesToInstall(cpkgs_t& out, Repository* repository);
 
     // Top-level nodes of all loaded builds, in load order.
     nodes_t nodes;

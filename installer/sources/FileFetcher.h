@@ -33,6 +33,8 @@ public:
     // Base locations, each ending in '/'; the first is the main source location.
     const std::vector<std::string>& getSources() const { return sources; }
     const std::string& getTargetDir() const { return target_dir; }
+    // Empty or ending in '/'.
+    const std::string& getSubdirOffset() const { return subdir_offset; }
     const std::shared_ptr<DownloadProgressRenderer>& getProgressRenderer() const { return renderer; }
 
 private:

@@ -6,7 +6,7 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 #include "common/runtime/md5rep.h"
-#include "common/runtime/util.h"
+#include "tests/common/packages/PackageTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -17,7 +17,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,18 +24,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
+using namespace packagetest;
 
 namespace {
-
-std::vector<std::string> texts(const Package::dependencies_t& entries) {
-    std::vector<std::string> result;
-    for (const auto& entry : entries) {
-        std::ostringstream out;
-        out << *entry;
-        result.push_back(out.str());
-    }
-    return result;
-}
 
 std::string hex(const std::array<unsigned char, 16>& digest) {
     static const char digits[] = "0123456789abcdef";
@@ -53,10 +43,6 @@ std::string lines(const std::vector<std::string>& items) {
     for (const std::string& item : items)
         text += item + "\n";
     return text;
-}
-
-int run(const std::string& command) {
-    return system(command.c_str());
 }
 
 // Names longer than 127 characters must come through whole.
@@ -97,9 +83,7 @@ protected:
                                             longFile,
                                             "/opt/moxeltest/link"}));
         std::string top = dir.file("rpmbuild");
-        EXPECT_EQ(run("rpmbuild --quiet --define '_topdir " + top + "' --define '_tmppath " + top +
-                      "/tmp' -bb " + spec + " >/dev/null 2>&1"),
-                  0);
+        EXPECT_EQ(rpmbuild(top, spec), 0);
         return top + "/RPMS/noarch/moxeltest-files-1.2.3-4.noarch.rpm";
     }
 
@@ -116,9 +100,7 @@ protected:
                                                          "Description: test package\n");
         testsupport::writeFile(root + "/opt/moxeltest/data.txt", "hello\n");
         std::string deb = dir.file("moxeltest $(touch moxeltest-injected) 'q'.deb");
-        EXPECT_EQ(
-            run("dpkg-deb --root-owner-group --build " + root + " " + util::shell_quote(deb) + " >/dev/null"),
-            0);
+        EXPECT_EQ(debBuild(root, deb), 0);
         return deb;
     }
 

@@ -7,6 +7,7 @@
 #include "common/packages/Repository.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/error.h"
+#include "tests/common/packages/PackageTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -17,7 +18,6 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,12 +35,6 @@ struct OracleCase {
 
 std::ostream& operator<<(std::ostream& out, const OracleCase& c) {
     return out << c.scenario;
-}
-
-std::string nevra(const Package* package) {
-    std::ostringstream out;
-    package->print(out);
-    return out.str();
 }
 
 std::set<std::string> readLines(const std::string& path) {
@@ -155,7 +149,7 @@ TEST_P(PkgManagerDnfTest, PlanAgreesWithDnf) {
             ours.insert("remove " + package->getObsolete(0)->getName());
         else if (package->getType() != 's')
             ours.insert((repository.findInstalled(package->getName()) ? "upgrade " : "install ") +
-                        nevra(package));
+                        packagetest::print(package));
     }
     const std::set<std::string> theirs = dnfPlan(work + "/dnf.plan");
 

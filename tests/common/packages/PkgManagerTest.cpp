@@ -7,6 +7,7 @@
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
+#include "tests/common/packages/PackageTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -14,29 +15,16 @@
 
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using packagetest::print;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
 namespace {
 
 const std::string fixtures = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/resolver/";
-
-std::string print(const Package* package) {
-    std::ostringstream out;
-    package->print(out);
-    return out.str();
-}
-
-std::vector<std::string> print(const cpkgs_t& packages) {
-    std::vector<std::string> texts;
-    for (const Package* package : packages)
-        texts.push_back(print(package));
-    return texts;
-}
 
 // A repository read from the cache texts of one fixture directory, with its requirements resolved.
 class Universe {

@@ -5,6 +5,7 @@
 #include "common/packages/Package.h"
 #include "common/packages/Source.h"
 #include "common/runtime/error.h"
+#include "tests/common/packages/PackageTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -12,28 +13,15 @@
 
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using packagetest::print;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 namespace {
-
-std::string print(const Package* package) {
-    std::ostringstream out;
-    package->print(out);
-    return out.str();
-}
-
-std::vector<std::string> print(const Repository::packages_t& packages) {
-    std::vector<std::string> texts;
-    for (const Package* package : packages)
-        texts.push_back(print(package));
-    return texts;
-}
 
 std::vector<std::string> listed(const Repository& repository) {
     std::vector<std::string> texts;

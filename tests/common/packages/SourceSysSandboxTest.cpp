@@ -4,7 +4,7 @@
 #include "common/packages/Repository.h"
 #include "common/packages/SourceSysDeb.h"
 #include "common/packages/SourceSysRPM.h"
-#include "common/runtime/util.h"
+#include "tests/common/packages/PackageTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -14,25 +14,15 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+using namespace packagetest;
 
 namespace {
-
-std::vector<std::string> texts(const Package::dependencies_t& entries) {
-    std::vector<std::string> result;
-    for (const auto& entry : entries) {
-        std::ostringstream out;
-        out << *entry;
-        result.push_back(out.str());
-    }
-    return result;
-}
 
 std::vector<std::string> names(const Repository& repository, const std::string& prefix) {
     std::vector<std::string> result;
@@ -47,10 +37,6 @@ Package* find(const Repository& repository, const std::string& name) {
         if (package->getName().str() == name)
             return package;
     return nullptr;
-}
-
-int run(const std::string& command) {
-    return system(command.c_str());
 }
 
 // dpkg's database and lock are the host's; other runs may hold the lock for a moment.
@@ -79,7 +65,7 @@ public:
         testsupport::writeFile(root + "/DEBIAN/conffiles", "/etc/" + name + ".conf\n");
         testsupport::writeFile(root + "/etc/" + name + ".conf", "setting=1\n");
         deb = dir.file(name + ".deb");
-        build = run("dpkg-deb --root-owner-group --build " + root + " " + deb + " >/dev/null");
+        build = debBuild(root, deb);
     }
     InstalledDeb(const InstalledDeb&) = delete;
     InstalledDeb& operator=(const InstalledDeb&) = delete;
@@ -156,8 +142,7 @@ public:
         }
         testsupport::writeFile(spec, text + list);
         std::string top = dir.file("rpmbuild");
-        int rc = run("rpmbuild --quiet --define '_topdir " + top + "' --define '_tmppath " + top +
-                     "/tmp' -bb " + spec + " >/dev/null 2>&1");
+        int rc = rpmbuild(top, spec);
         if (rc != 0)
             return rc;
         return run("rpm -i --nodeps --justdb --replacefiles " + top + "/RPMS/noarch/" + name + "-" + version +

@@ -1,6 +1,7 @@
 #include "common/runtime/DownloadProgressRenderer.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -10,7 +11,6 @@
 #include <boost/regex.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,10 +44,7 @@ std::vector<std::string> drawnLines(const std::string& console) {
 class DownloadProgressRendererTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        Log::setFileThreshold(-1);
-        Messages::getLocale();
-        Log::setFileThreshold(2);
+        runtimetest::useEnglishMessages();
         Log::open_file(dir.file("installer.log"), true);
         renderer = DownloadProgressRenderer::create();
     }

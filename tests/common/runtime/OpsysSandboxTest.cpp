@@ -1,4 +1,5 @@
 #include "common/runtime/Opsys.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,11 @@
 #include <stdexcept>
 #include <string>
 
+using runtimetest::mountNamespace;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
-
-std::string mountNamespace(const char* process) {
-    char link[128];
-    const ssize_t length = readlink((std::string("/proc/") + process + "/ns/mnt").c_str(), link, sizeof link);
-    return length > 0 ? std::string(link, static_cast<size_t>(length)) : std::string();
-}
 
 // Covers a system path for the life of the object. Only ever used in the sandbox's own mount namespace.
 class Overmount {

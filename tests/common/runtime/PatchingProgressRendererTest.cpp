@@ -1,11 +1,11 @@
 #include "common/runtime/PatchingProgressRenderer.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 
 using ::testing::HasSubstr;
@@ -16,12 +16,7 @@ using Counter = ProgressValue<unsigned long>;
 
 class PatchingProgressRendererTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        Log::setFileThreshold(-1);
-        Messages::getLocale();
-        Log::setFileThreshold(2);
-    }
+    void SetUp() override { runtimetest::useEnglishMessages(); }
 };
 
 TEST_F(PatchingProgressRendererTest, EachStepAndTheEndAreShown) {

@@ -5,6 +5,7 @@
 #include "common/runtime/ProgressShm.h"
 #include "common/runtime/error.h"
 #include "common/runtime/exec.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/ForkedChild.h"
 #include "tests/support/TempDir.h"
 
@@ -29,14 +30,12 @@ using testsupport::ForkedChild;
 
 namespace {
 
-class ProgressSandboxTest : public ::testing::Test {
+class ProgressSandboxTest : public runtimetest::LoggingTest {
 protected:
     void SetUp() override {
-        Messages::getLocale();
-        Log::open_file(dir.file("installer.log"), true);
+        LoggingTest::SetUp();
         Log::setFileThreshold(3);
     }
-    std::string logText() const { return testsupport::readFile(dir.file("installer.log")); }
 
     // A copy of the record as another reader would see it now.
     static std::unique_ptr<ProgressStatus> snapshot() {
@@ -54,8 +53,6 @@ protected:
         }
         return -1;
     }
-
-    testsupport::TempDir dir;
 };
 
 TEST_F(ProgressSandboxTest, StagesAndSteps) {

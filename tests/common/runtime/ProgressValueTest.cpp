@@ -77,21 +77,21 @@ TEST(ProgressValueTest, CheckBoundsTable) {
 
 TEST(ProgressValueTest, UnchangedStateIsAnnouncedOnceAcrossCounters) {
     auto observer = std::make_shared<CountingObserver>();
+    auto observedAtBase = [&observer](Counter& counter) {
+        counter.addObserver(observer);
+        counter.value = 4;
+        counter.total = 9;
+        counter.text = "base.rpm";
+    };
     Counter first;
-    first.addObserver(observer);
-    first.value = 4;
-    first.total = 9;
-    first.text = "base.rpm";
+    observedAtBase(first);
     first.notify(false);
     first.notify(false);
     EXPECT_EQ(observer->updates, 1);
 
     // The last announced state is shared by all counters of the type.
     Counter second;
-    second.addObserver(observer);
-    second.value = 4;
-    second.total = 9;
-    second.text = "base.rpm";
+    observedAtBase(second);
     second.notify(false);
     EXPECT_EQ(observer->updates, 1);
 

@@ -2,6 +2,7 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/RegexpList.h"
 #include "common/runtime/error.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+using runtimetest::raised;
 using ::testing::HasSubstr;
 
 namespace {
@@ -20,15 +22,6 @@ class RegexpTest : public ::testing::Test {
 protected:
     void SetUp() override { setenv("LC_ALL", "C", 1); }
 
-    template <typename F> static error raised(F&& action) {
-        try {
-            action();
-        } catch (const error& e) {
-            return e;
-        }
-        ADD_FAILURE() << "no error raised";
-        return error();
-    }
     static void expectInternal(const error& e, const char* key) {
         EXPECT_EQ(e.getText(), Messages().getMessage(key) + "\n");
         EXPECT_EQ(e.getClass(), 3);

@@ -2,6 +2,7 @@
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -21,14 +22,8 @@ using testsupport::readFile;
 
 namespace {
 
-class SystemCmdTest : public ::testing::Test {
+class SystemCmdTest : public runtimetest::LoggingTest {
 protected:
-    void SetUp() override {
-        Messages::getLocale();
-        Log::open_file(dir.file("installer.log"), true);
-    }
-    std::string logText() const { return readFile(dir.file("installer.log")); }
-
     static std::string readAll(FILE* stream) {
         std::string text;
         char buffer[4096];
@@ -37,8 +32,6 @@ protected:
             text.append(buffer, got);
         return text;
     }
-
-    testsupport::TempDir dir;
 };
 
 TEST_F(SystemCmdTest, ReadsTheOutputOfACheckedCommand) {

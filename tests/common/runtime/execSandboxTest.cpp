@@ -3,6 +3,7 @@
 #include "common/runtime/Progress.h"
 #include "common/runtime/exec.h"
 #include "common/runtime/util.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -24,21 +25,17 @@ using testsupport::readFile;
 
 namespace {
 
-class execSandboxTest : public ::testing::Test {
+class execSandboxTest : public runtimetest::LoggingTest {
 protected:
     void SetUp() override {
-        Messages::getLocale();
-        Log::open_file(dir.file("installer.log"), true);
+        LoggingTest::SetUp();
         Log::setFileThreshold(3);
     }
-    std::string logText() const { return readFile(dir.file("installer.log")); }
 
     // A private, empty stand-in for the control-group tree of this test's mount namespace.
     static void fakeCgroupTree() {
         ASSERT_EQ(mount("tmpfs", "/sys/fs/cgroup", "tmpfs", 0, "mode=0755"), 0) << strerror(errno);
     }
-
-    testsupport::TempDir dir;
 };
 
 TEST_F(execSandboxTest, UserCancelStopsTheCommandOnce) {

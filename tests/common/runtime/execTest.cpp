@@ -3,6 +3,7 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 #include "common/runtime/util.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -23,14 +24,8 @@ using testsupport::readFile;
 
 namespace {
 
-class execTest : public ::testing::Test {
+class execTest : public runtimetest::LoggingTest {
 protected:
-    void SetUp() override {
-        Messages::getLocale();
-        Log::open_file(dir.file("installer.log"), true);
-    }
-    std::string logText() const { return readFile(dir.file("installer.log")); }
-
     // The detached command runs on its own; wait for the file it writes last.
     static std::string waitForFile(const std::string& path) {
         for (int i = 0; i < 500; ++i) {
@@ -41,8 +36,6 @@ protected:
         }
         return "";
     }
-
-    testsupport::TempDir dir;
 };
 
 TEST_F(execTest, RunCommandMapsExitCodes) {

@@ -1,11 +1,11 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 #include "common/runtime/fileops.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 
+using runtimetest::raised;
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
@@ -35,23 +36,12 @@ protected:
     }
     void TearDown() override { umount2(small.c_str(), MNT_DETACH); }
 
-    std::set<std::string> smallEntries() const {
-        std::set<std::string> names;
-        DIR* d = opendir(small.c_str());
-        while (struct dirent* entry = readdir(d)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.insert(name);
-        }
-        closedir(d);
-        return names;
-    }
     void expectFullDiskError(const error& e, int repeat) {
         EXPECT_EQ(e.getClass(), 4);
         EXPECT_EQ(e.getRepeat(), repeat);
         EXPECT_EQ(e.getText(), Messages().format("err_filewrite2", target, strerror(ENOSPC)) + "\n");
         EXPECT_EQ(readFile(target), "old");
-        EXPECT_EQ(smallEntries(), std::set<std::string>{"target"});
+        EXPECT_EQ(runtimetest::entriesOf(small), std::set<std::string>{"target"});
     }
 
     TempDir dir;
@@ -60,30 +50,15 @@ protected:
 };
 
 TEST_F(FullDiskTest, CopyFailsAndKeepsTheOldTarget) {
-    try {
-        fileops::copy_file(dir.file("big"), target);
-        FAIL() << "no error raised";
-    } catch (const error& e) {
-        expectFullDiskError(e, 1);
-    }
+    expectFullDiskError(raised([&] { fileops::copy_file(dir.file("big"), target); }), 1);
 }
 
 TEST_F(FullDiskTest, SyncedCopyFailsAndKeepsTheOldTarget) {
-    try {
-        fileops::copy_file_synced(dir.file("big"), target);
-        FAIL() << "no error raised";
-    } catch (const error& e) {
-        expectFullDiskError(e, 2);
-    }
+    expectFullDiskError(raised([&] { fileops::copy_file_synced(dir.file("big"), target); }), 2);
 }
 
 TEST_F(FullDiskTest, WholeFileWriteFailsAndKeepsTheOldTarget) {
-    try {
-        fileops::write_file(target, std::string(1 << 20, 'w'));
-        FAIL() << "no error raised";
-    } catch (const error& e) {
-        expectFullDiskError(e, 1);
-    }
+    expectFullDiskError(raised([&] { fileops::write_file(target, std::string(1 << 20, 'w')); }), 1);
 }
 
 } // namespace

@@ -1,12 +1,12 @@
 #include "common/runtime/fileops.h"
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+using runtimetest::raised;
 using ::testing::HasSubstr;
 using testsupport::readFile;
 using testsupport::TempDir;
@@ -27,30 +28,11 @@ class FileopsTest : public ::testing::Test {
 protected:
     void SetUp() override { setenv("LC_ALL", "C", 1); }
 
-    std::set<std::string> entries() const {
-        std::set<std::string> names;
-        DIR* d = opendir(dir.path().c_str());
-        while (struct dirent* entry = readdir(d)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.insert(name);
-        }
-        closedir(d);
-        return names;
-    }
+    std::set<std::string> entries() const { return runtimetest::entriesOf(dir.path()); }
     static mode_t modeOf(const std::string& path) {
         struct stat st;
         EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
         return st.st_mode & 07777;
-    }
-    template <typename F> static error raised(F&& action) {
-        try {
-            action();
-        } catch (const error& e) {
-            return e;
-        }
-        ADD_FAILURE() << "no error raised";
-        return error();
     }
     static void expectNumbers(const error& e, int e_class, int repeat, int system_state, int support) {
         EXPECT_EQ(e.getClass(), e_class);

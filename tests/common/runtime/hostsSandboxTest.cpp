@@ -1,6 +1,7 @@
 #include "common/runtime/Log.h"
 #include "common/runtime/error.h"
 #include "common/runtime/hosts.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -20,17 +21,12 @@
 #include <set>
 #include <string>
 
+using runtimetest::mountNamespace;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using testsupport::readFile;
 
 namespace {
-
-std::string mountNamespace(const char* process) {
-    char link[128];
-    const ssize_t length = readlink((std::string("/proc/") + process + "/ns/mnt").c_str(), link, sizeof link);
-    return length > 0 ? std::string(link, static_cast<size_t>(length)) : std::string();
-}
 
 struct Free {
     void operator()(void* block) const { free(block); }

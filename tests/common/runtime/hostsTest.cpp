@@ -20,6 +20,14 @@ struct Free {
     void operator()(void* block) const { free(block); }
 };
 
+// The address as the single entry of a resolver answer.
+template <typename Address> addrinfo entryOf(int family, Address& address) {
+    addrinfo entry{};
+    entry.ai_family = family;
+    entry.ai_addr = reinterpret_cast<sockaddr*>(&address);
+    return entry;
+}
+
 TEST(hostsTest, InterfaceListOfThisMachine) {
     int count = -1;
     std::unique_ptr<util::ifaceinfo, Free> list(util::get_interfaces(&count));
@@ -82,24 +90,18 @@ TEST(hostsTest, NumericTextOfAddressEntries) {
     sockaddr_in ipv4{};
     ipv4.sin_family = AF_INET;
     inet_pton(AF_INET, "192.0.2.17", &ipv4.sin_addr);
-    addrinfo v4{};
-    v4.ai_family = AF_INET;
-    v4.ai_addr = reinterpret_cast<sockaddr*>(&ipv4);
+    addrinfo v4 = entryOf(AF_INET, ipv4);
     EXPECT_EQ(util::addrinfo_to_ip(&v4), "192.0.2.17");
 
     sockaddr_in6 ipv6{};
     ipv6.sin6_family = AF_INET6;
     inet_pton(AF_INET6, "2001:db8::1", &ipv6.sin6_addr);
-    addrinfo v6{};
-    v6.ai_family = AF_INET6;
-    v6.ai_addr = reinterpret_cast<sockaddr*>(&ipv6);
+    addrinfo v6 = entryOf(AF_INET6, ipv6);
     EXPECT_EQ(util::addrinfo_to_ip(&v6), "2001:db8::1");
 
     sockaddr_un local{};
     local.sun_family = AF_UNIX;
-    addrinfo unix_entry{};
-    unix_entry.ai_family = AF_UNIX;
-    unix_entry.ai_addr = reinterpret_cast<sockaddr*>(&local);
+    addrinfo unix_entry = entryOf(AF_UNIX, local);
     try {
         util::addrinfo_to_ip(&unix_entry);
         FAIL() << "a UNIX address was accepted";

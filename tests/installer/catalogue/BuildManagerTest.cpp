@@ -6,12 +6,7 @@
 
 #include <algorithm>
 
-using cataloguetest::build;
-using cataloguetest::CatalogueTest;
-using cataloguetest::productFile;
-using cataloguetest::productsList;
-using cataloguetest::release;
-using cataloguetest::walk;
+using namespace cataloguetest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
