@@ -22,6 +22,7 @@
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceManager.h"
 #include "tests/fixtures/servers/LocalServers.h"
+#include "tests/support/DebugLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -42,10 +43,7 @@ const std::string fixtureSource = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtur
 class EngineSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        Log::setFileThreshold(3);
-        Log::setStderrThreshold(-1);
-        Log::open_file(work.file("installer.log"), true);
+        testsupport::openDebugLog(work.file("installer.log"));
     }
 
     // A key package without files, installed with dpkg.

@@ -12,6 +12,7 @@
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
 #include "installer/sources/FileFetcher.h"
+#include "tests/support/DebugLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -30,10 +31,7 @@ namespace cataloguetest {
 class CatalogueTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        Log::setFileThreshold(3);
-        Log::setStderrThreshold(-1);
-        Log::open_file(logs.file("installer.log"), true);
+        testsupport::openDebugLog(logs.file("installer.log"));
     }
 
     std::string logText() const { return testsupport::readFile(logs.file("installer.log")); }

@@ -25,6 +25,7 @@
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceConfigLazyAddon.h"
 #include "installer/sources/SourceManager.h"
+#include "tests/support/DebugLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -130,10 +131,7 @@ std::string typesOf(const ComponentManager& components, const std::string& produ
 class BuildLoaderSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        Log::setFileThreshold(3);
-        Log::setStderrThreshold(-1);
-        Log::open_file(logs.file("installer.log"), true);
+        testsupport::openDebugLog(logs.file("installer.log"));
         Opsys::override_name = "Linux";
         Opsys::override_vendor = "Debian";
         Opsys::override_version = "12";

@@ -70,4 +70,20 @@ template <typename F> ErrorFacts caught(F action) {
     return {};
 }
 
+// The name of a node of the tree: a component's or a group's.
+inline std::string nameOf(const std::shared_ptr<AiCompNode>& node) {
+    if (const auto component = std::dynamic_pointer_cast<AiComponent>(node))
+        return component->name;
+    if (const auto group = std::dynamic_pointer_cast<AiGroup>(node))
+        return group->name;
+    return "?";
+}
+
+inline std::vector<std::string> namesOf(const nodes_t& nodes) {
+    std::vector<std::string> names;
+    for (const auto& node : nodes)
+        names.push_back(nameOf(node));
+    return names;
+}
+
 } // namespace testsupport

@@ -18,26 +18,12 @@ using testsupport::caught;
 using testsupport::makeBuild;
 using testsupport::makeComponent;
 using testsupport::makeRadio;
+using testsupport::namesOf;
 using testsupport::makeSub;
 
 namespace {
 
 using Section = Component::keypackages_t;
-
-std::string nameOf(const std::shared_ptr<AiCompNode>& node) {
-    if (const auto component = std::dynamic_pointer_cast<AiComponent>(node))
-        return component->name;
-    if (const auto group = std::dynamic_pointer_cast<AiGroup>(node))
-        return group->name;
-    return "?";
-}
-
-std::vector<std::string> namesOf(const nodes_t& nodes) {
-    std::vector<std::string> names;
-    for (const auto& node : nodes)
-        names.push_back(nameOf(node));
-    return names;
-}
 
 std::vector<std::string> namesOf(const std::vector<comp_ptr_t>& components) {
     std::vector<std::string> names;

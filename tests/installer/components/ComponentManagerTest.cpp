@@ -13,24 +13,10 @@ using testsupport::caught;
 using testsupport::makeBuild;
 using testsupport::makeComponent;
 using testsupport::makeRadio;
+using testsupport::namesOf;
 using testsupport::makeSub;
 
 namespace {
-
-std::string nameOf(const std::shared_ptr<AiCompNode>& node) {
-    if (const auto component = std::dynamic_pointer_cast<AiComponent>(node))
-        return component->name;
-    if (const auto group = std::dynamic_pointer_cast<AiGroup>(node))
-        return group->name;
-    return "?";
-}
-
-std::vector<std::string> namesOf(const nodes_t& nodes) {
-    std::vector<std::string> names;
-    for (const auto& node : nodes)
-        names.push_back(nameOf(node));
-    return names;
-}
 
 // A node of a kind the tree does not know.
 class StrayNode : public AiCompNode {

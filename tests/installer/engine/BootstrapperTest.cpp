@@ -4,6 +4,7 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 #include "common/runtime/tinybind.h"
+#include "tests/support/DebugLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -22,10 +23,7 @@ namespace {
 class BootstrapperTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        Log::setFileThreshold(3);
-        Log::setStderrThreshold(-1);
-        Log::open_file(logs.file("installer.log"), true);
+        testsupport::openDebugLog(logs.file("installer.log"));
     }
 
     std::string logText() const { return testsupport::readFile(logs.file("installer.log")); }
