@@ -6,6 +6,7 @@
 #include "installer/driver/Options.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceDistMoxel.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/installer/sources/SourceTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -60,16 +61,6 @@ size_t count(const std::string& text, const std::string& part) {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++found;
     return found;
-}
-
-template <typename Call> error failure(Call call) {
-    try {
-        call();
-    } catch (const error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error";
-    return error();
 }
 
 class SourceManagerTest : public ::testing::Test {
@@ -202,12 +193,12 @@ TEST_F(SourceManagerTest, AptRecordsComeFromTheDistSourcesInListOrder) {
 
 TEST_F(SourceManagerTest, NoAptRecordIsAnInternalError) {
     const std::string expected = internal_error("installer/SourceManager", 196).getText();
-    EXPECT_EQ(failure([&] { manager.getAptSources(); }).getText(), expected);
+    EXPECT_EQ(runtimetest::raised([&] { manager.getAptSources(); }).getText(), expected);
 
     const std::vector<boost::shared_ptr<Build>> builds = {build(moxelCentos), build(pagewrightCentos)};
     for (const auto& each : builds)
         manager.addBuildSources(&fetcher, each);
-    const error none = failure([&] { manager.getAptSources(); });
+    const error none = runtimetest::raised([&] { manager.getAptSources(); });
     EXPECT_EQ(none.getText(), expected);
     EXPECT_EQ(none.getClass(), error::internal);
 }
@@ -249,7 +240,7 @@ TEST_F(SourceManagerTest, OsTemplateNameMustBeTheSameForEveryBuild) {
     manager.setOsTemplateName("debian-12-x86_64");
     EXPECT_EQ(manager.getOsTemplateName(), "debian-12-x86_64");
 
-    const error conflict = failure([&] { manager.setOsTemplateName("centos-8-x86_64"); });
+    const error conflict = runtimetest::raised([&] { manager.setOsTemplateName("centos-8-x86_64"); });
     EXPECT_EQ(conflict.getText(),
               "OS template name is already defined as debian-12-x86_64 (try set name centos-8-x86_64)\n");
     EXPECT_EQ(conflict.getClass(), 1);

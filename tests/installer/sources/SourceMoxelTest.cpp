@@ -7,6 +7,7 @@
 #include "common/runtime/md5rep.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceDistMoxel.h"
+#include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/installer/sources/DownloadTestSupport.h"
 #include "tests/installer/sources/SourceTestSupport.h"
 
@@ -48,16 +49,6 @@ std::string record(const std::string& name, const std::string& version = "1.0",
                    const std::string& extra = "") {
     return "F:" + name + "-" + version + "-1.noarch.rpm\nN:" + name + "\nV:" + version + "\nL:1\nA:noarch\n" +
            extra + "X:\n";
-}
-
-template <typename Call> error failure(Call call) {
-    try {
-        call();
-    } catch (const error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error";
-    return error();
 }
 
 class SourceMoxelTest : public downloadtest::DownloadTest {
@@ -201,7 +192,7 @@ TEST_F(SourceMoxelTest, UnreadableHeadersStopTheReadAndKeepTheEarlierPackages) {
         Repository fresh;
         // A local source reads the headers file in place.
         SourceDistMoxel dist(&fresh, FileFetcher(files.path() + "/", target.path()), siteBuild);
-        const error failed = failure([&] { dist.getFull(); });
+        const error failed = runtimetest::raised([&] { dist.getFull(); });
         EXPECT_THAT(failed.getText(), HasSubstr(c.text));
         EXPECT_EQ(failed.getClass(), c.errorClass);
         if (c.errorClass == 1) {
@@ -270,7 +261,7 @@ TEST_F(SourceMoxelTest, DownloadWithAWrongChecksumFailsAndLeavesTheFileNameAlone
     rpm->setSize(5000);
     rpm->setMd5(std::string(32, 'a'));
 
-    const error mismatch = failure([&] { dist.downloadPackage(rpm.get()); });
+    const error mismatch = runtimetest::raised([&] { dist.downloadPackage(rpm.get()); });
     EXPECT_EQ(
         mismatch.getText(),
         Messages().format("err_mk5check", target.file("p/1.0/dist/moxeltest-a-1.0-1.noarch.rpm.tmp"),
@@ -303,7 +294,7 @@ TEST_F(SourceMoxelTest, UnknownKindOrRepositoryWithoutDirectoryIsAnInternalError
     } cases[] = {{'q', 60}, {'u', 64}, {'t', 64}, {'x', 64}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        const error failed = failure([&] { SourceMoxel source(&repository, fetcher, pagewright, c.kind); });
+        const error failed = runtimetest::raised([&] { SourceMoxel source(&repository, fetcher, pagewright, c.kind); });
         EXPECT_EQ(failed.getText(), internal_error("installer/SourceMoxel", c.line).getText());
         // The half-made source is not left registered.
         EXPECT_THAT(repository.getSources(), IsEmpty());
