@@ -8,6 +8,7 @@
 #include "common/runtime/util.h"
 
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -55,6 +56,18 @@ inline int rpmbuild(const std::string& top, const std::string& spec) {
 inline int debBuild(const std::string& root, const std::string& deb) {
     return run("dpkg-deb --root-owner-group --build " + util::shell_quote(root) + " " +
                util::shell_quote(deb) + " >/dev/null");
+}
+
+// A package kept in `owned`, so that it outlives every repository that lists it; it provides itself
+// ("name = version"), as rpm makes every package do.
+inline Package* makePackage(std::vector<std::unique_ptr<Package>>& owned, const std::string& name,
+                            const std::string& version, Package::type_t type, const std::string& arch) {
+    owned.push_back(std::make_unique<Package>(name, version));
+    Package* package = owned.back().get();
+    package->setType(type);
+    package->setArch(arch);
+    package->addProvide(package->getSelfProvide());
+    return package;
 }
 
 } // namespace packagetest

@@ -60,13 +60,7 @@ protected:
     // A package that lives as long as the test; packages outlive every repository that lists them.
     Package* make(const std::string& name, const std::string& version, Package::type_t type = 'b',
                   const std::string& arch = "x86_64") {
-        owned.push_back(std::make_unique<Package>(name, version));
-        Package* package = owned.back().get();
-        package->setType(type);
-        package->setArch(arch);
-        // As rpm gives every package: "name = version".
-        package->addProvide(package->getSelfProvide());
-        return package;
+        return packagetest::makePackage(owned, name, version, type, arch);
     }
     Package* add(Repository& repository, const std::string& name, const std::string& version,
                  Package::type_t type = 'b', const std::string& arch = "x86_64") {

@@ -7,6 +7,7 @@
 #include "installer/components/AiComponent.h"
 #include "installer/components/AiRadioGroup.h"
 #include "installer/components/AiSubGroup.h"
+#include "tests/support/ErrorFacts.h"
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
@@ -52,22 +53,6 @@ inline std::shared_ptr<AiSubGroup> makeSub(const boost::shared_ptr<Build>& build
     auto group = std::make_shared<AiSubGroup>(name, name + " group", build);
     group->children = children;
     return group;
-}
-
-struct ErrorFacts {
-    std::string text;
-    int e_class = 0, repeat = 0, system_state = 0, support = 0;
-};
-
-// What the error raised by `action` says; fails the test when nothing is raised.
-template <typename F> ErrorFacts caught(F action) {
-    try {
-        action();
-    } catch (const error& e) {
-        return {e.getText(), e.getClass(), e.getRepeat(), e.getSystemState(), e.getSupport()};
-    }
-    ADD_FAILURE() << "no error was raised";
-    return {};
 }
 
 // The name of a node of the tree: a component's or a group's.

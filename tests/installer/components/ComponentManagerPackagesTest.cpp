@@ -6,6 +6,7 @@
 #include "common/runtime/Log.h"
 #include "installer/catalogue/ProductsProgress.h"
 #include "installer/engine/SystemSpecificConfigurator.h"
+#include "tests/common/packages/PackageTestSupport.h"
 #include "tests/installer/components/ComponentFixtures.h"
 #include "tests/support/TempDir.h"
 
@@ -65,11 +66,7 @@ protected:
     // type is 'n'.
     Package* add(const std::string& name, const std::string& version, Package::type_t type = 'b',
                  const std::string& arch = "x86_64") {
-        owned.push_back(std::make_unique<Package>(name, version));
-        Package* package = owned.back().get();
-        package->setType(type);
-        package->setArch(arch);
-        package->addProvide(package->getSelfProvide());
+        Package* package = packagetest::makePackage(owned, name, version, type, arch);
         if (type != 'n')
             repository->addPackage(package, nullptr);
         return package;

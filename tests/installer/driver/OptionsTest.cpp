@@ -3,6 +3,7 @@
 #include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 #include "common/runtime/fileops.h"
+#include "tests/support/ErrorFacts.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,21 +16,8 @@ using ::testing::IsEmpty;
 
 namespace {
 
-struct ErrorFacts {
-    std::string text;
-    int e_class, repeat, system_state, support;
-};
-
-// Runs `action` and returns what its error says; fails the test when nothing is thrown.
-template <typename F> ErrorFacts caught(F action) {
-    try {
-        action();
-    } catch (const error& e) {
-        return {e.getText(), e.getClass(), e.getRepeat(), e.getSystemState(), e.getSupport()};
-    }
-    ADD_FAILURE() << "no error was raised";
-    return {};
-}
+using testsupport::caught;
+using testsupport::ErrorFacts;
 
 std::string line(const std::string& text) {
     return text + "\n";
