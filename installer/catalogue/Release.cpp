@@ -7,6 +7,7 @@
 #include "common/runtime/error.h"
 #include "installer/catalogue/Build.h"
 #include "installer/catalogue/Product.h"
+#include "installer/components/ParamManager.h"
 #include "installer/driver/Options.h"
 
 #include <algorithm>
@@ -32,6 +33,12 @@ void Release::addPromotedTags(const std::string& list) {
 bool Release::isIncompatibleWith(const Release& other) const {
     const std::vector<std::string>& names = _product->_incompatible_with;
     return std::find(names.begin(), names.end(), other._product->_id) != names.end();
+}
+
+std::string Release::getDetailsUrl() const {
+    std::string url = _details_url;
+    expandMacros(url);
+    return url;
 }
 
 std::string Release::calculate_current_release(const Repository* rep) const {

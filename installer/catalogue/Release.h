@@ -34,6 +34,8 @@ public:
 
     // One direction only: whether this release's product names the other's product.
     bool isIncompatibleWith(const Release& other) const;
+    // The details address with "[LOCALE]" replaced by the language of the messages, as in "en-US".
+    std::string getDetailsUrl() const;
 
     // The installed version of the product (epoch and version, no release part) as its first installed
     // key package tells; "" when none of them is installed.

@@ -177,6 +177,18 @@ TEST_F(CatalogueRecordsTest, ReleaseIsLoggedByNameOrId) {
     EXPECT_EQ(out.str(), "Moxel 18");
 }
 
+TEST_F(CatalogueRecordsTest, DetailsUrlNamesTheLanguageOfTheMessages) {
+    ReleaseHolder holder;
+    const auto release = holder.make("moxel", "moxel-18", "18.0");
+    release->_details_url = "https://moxel.invalid/[LOCALE]/notes/[VERSION]";
+    Messages::setLocale("pt_BR.UTF-8");
+    EXPECT_EQ(release->getDetailsUrl(), "https://moxel.invalid/pt-BR/notes/[VERSION]");
+    // The stored address keeps the macro for the next locale.
+    EXPECT_EQ(release->_details_url, "https://moxel.invalid/[LOCALE]/notes/[VERSION]");
+    Messages::setLocale("de_DE.UTF-8");
+    EXPECT_EQ(release->getDetailsUrl(), "https://moxel.invalid/de-DE/notes/[VERSION]");
+}
+
 TEST_F(CatalogueRecordsTest, ReleaseVersionsMustNotBeEmpty) {
     auto product = boost::make_shared<Product>();
     for (const auto& versions : {std::make_pair("", "1.0"), std::make_pair("1.0", "")}) {
