@@ -296,7 +296,7 @@ void Options::setWebDefaultPage(const std::string& page) {
 void Options::setComponentSetting(const std::string& productId, const std::string& text) {
     std::istringstream in(text);
     std::string name, value;
-    if (!parseRcLine(in, name, value))
+    if (!parseRcLine(in, name, value, true))
         throw userError() << Messages().format("err_rc_line", text);
     componentSettings[productId.empty() ? std::string(defaultProductId) : productId][name] = value;
 }

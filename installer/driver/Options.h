@@ -118,7 +118,7 @@ public:
     void applyTierDefaults();
 
     void setWebDefaultPage(const std::string& page);
-    // `text` is one NAME=VALUE line.
+    // `text` is one NAME=VALUE line in the syntax of options.ini.
     void setComponentSetting(const std::string& productId, const std::string& text);
 
     bool runInBackground() const;

@@ -355,6 +355,27 @@ TEST(OptionsTest, ComponentSettingUsesTheLineSyntax) {
     EXPECT_EQ(bad.text, line(Messages().format("err_rc_line", std::string("port"))));
 }
 
+// Whatever options.ini may hold can be given on the command line, and means the same there.
+TEST(OptionsTest, ComponentSettingTakesWhatOptionsIniTakes) {
+    const char* const lines[] = {"db-name=\"x\"", "1st=\"x\"", "_id=\"x\"", "K=\"a\\x0ab\"",
+                                 "K=\"C:\\\\x41\""};
+    for (const char* text : lines) {
+        std::istringstream in(text);
+        std::string name, value;
+        ASSERT_TRUE(Options::parseRcLine(in, name, value, true)) << text;
+        Options options;
+        options.setComponentSetting("", text);
+        EXPECT_EQ(options.componentSettings["moxel"][name], value) << text;
+    }
+    for (const char* text : {"a.b=1", "a b=1", "=1"}) {
+        std::istringstream in(text);
+        std::string name, value;
+        EXPECT_THROW(Options::parseRcLine(in, name, value, true), error) << text;
+        Options options;
+        EXPECT_THROW(options.setComponentSetting("", text), error) << text;
+    }
+}
+
 TEST(OptionsTest, RunsInBackgroundOnlyForUnattendedXmlChanges) {
     Options options;
     options.command = Options::cmd_change;
