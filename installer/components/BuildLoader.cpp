@@ -194,16 +194,14 @@ void BuildLoader::readDescription(const boost::shared_ptr<Build>& build) {
 }
 
 void BuildLoader::loadBuild(const boost::shared_ptr<Build>& build, build_kind_t kind, SourceConfig* source) {
-    loadComponents(build, kind, source);
-
     BuildInfFile& description = *build->_build_description;
-    if (description.build.bootstrapper.element) {
-        Bootstrapper::actions_t actions;
-        Bootstrapper::loadActions(tinybind::Element(description.build.bootstrapper.element.get()),
-                                  build->_parent->_id, actions);
-        build->setBootstrapper(description.build.bootstrapper.packages, actions);
-        for (Package* package : description.build.bootstrapper.packages)
-            source->addPackage(package);
+    try {
+        loadComponents(build, kind, source);
+        loadBootstrapper(build, source);
+    } catch (const tinybind::err& failure) {
+        // The XML helpers' failures in settings and bootstrapper actions are faults of the description.
+        throw error(error::repository, 1, 1, 3)
+            << failure.text << ". Error while parse " << description.configName;
     }
 
     build->_gpgcheck = description.build.gpgCheck;
@@ -240,6 +238,18 @@ void BuildLoader::loadBuild(const boost::shared_ptr<Build>& build, build_kind_t 
          {&description.updatePackages, &description.thirdpartyPackages, &description.extCatalogPackages})
         for (Package* package : *packages)
             source->addPackage(package);
+}
+
+void BuildLoader::loadBootstrapper(const boost::shared_ptr<Build>& build, SourceConfig* source) {
+    const BuildInfFile& description = *build->_build_description;
+    if (!description.build.bootstrapper.element)
+        return;
+    Bootstrapper::actions_t actions;
+    Bootstrapper::loadActions(tinybind::Element(description.build.bootstrapper.element.get()),
+                              build->_parent->_id, actions);
+    build->setBootstrapper(description.build.bootstrapper.packages, actions);
+    for (Package* package : description.build.bootstrapper.packages)
+        source->addPackage(package);
 }
 
 void BuildLoader::loadComponents(const boost::shared_ptr<Build>& build, build_kind_t kind,
@@ -320,6 +330,8 @@ void BuildLoader::loadComponents(const boost::shared_ptr<Build>& build, build_ki
         if (earlier != loadedComponents.end()) {
             Log::stream(2, true) << "Overwrite component " << record.name
                                  << " with component from <include> or addon at " << configName;
+            // The settings of the node that leaves the tree would outlive it without an owner.
+            paramManager->dropSettingsOf(earlier->node);
             earlier->node = node;
         } else {
             loadedComponents.push_back({node, false});

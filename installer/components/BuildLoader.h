@@ -78,6 +78,7 @@ private:
     // Fetches the build's description under a file guard and attaches it to the build.
     void readDescription(const boost::shared_ptr<Build>& build);
     void loadBuild(const boost::shared_ptr<Build>& build, build_kind_t kind, SourceConfig* source);
+    void loadBootstrapper(const boost::shared_ptr<Build>& build, SourceConfig* source);
     void loadComponents(const boost::shared_ptr<Build>& build, build_kind_t kind, SourceConfig* source);
     // The types of a release build for a clean installation, then the built-in "Full" and "Custom".
     void addInstallationTypes(const boost::shared_ptr<Build>& build);

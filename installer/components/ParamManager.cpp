@@ -28,7 +28,9 @@
 #include <algorithm>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,8 +56,12 @@ std::string shownQuotedValue(const Param& param) {
     return shown == param.acceptedValue ? util::escape_c_string(shown) : shown;
 }
 
+std::string settingsLine(const std::string& id, const std::string& value) {
+    return id + "=" + util::escape_c_string(value) + "\n";
+}
+
 std::string settingsLine(const Param& param) {
-    return param.id + "=" + util::escape_c_string(param.acceptedValue) + "\n";
+    return settingsLine(param.id, param.acceptedValue);
 }
 
 std::string productOf(const Param& param) {
@@ -103,6 +109,66 @@ std::string withoutTrailingNewline(std::string text) {
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
     return text;
+}
+
+// Parameters files go below the panel's directory, where the installer keeps files of its own.
+const char* const parametersRoot = "/usr/local/zeq";
+
+error outsideParametersRoot(const std::string& productId, const std::string& named) {
+    return error(error::repository, 1, 1, 3)
+           << "The build of product " << productId << " names the parameters file "
+           << util::escape_c_string(named) << ", which is not a path below " << parametersRoot
+           << " without '..' components and symbolic links.";
+}
+
+// The parameters file a build names, below parametersRoot (a relative name is taken from there);
+// "" when it names none. The name comes from the installation source: one that leads elsewhere raises.
+std::string confinedParametersPath(const std::string& productId, const std::string& named) {
+    if (named.empty())
+        return named;
+    const std::string root = std::string(parametersRoot) + "/";
+    std::string relative = named;
+    if (named[0] == '/') {
+        if (named.compare(0, root.size(), root) != 0)
+            throw outsideParametersRoot(productId, named);
+        relative = named.substr(root.size());
+    }
+    std::string path = parametersRoot;
+    for (size_t start = 0; start <= relative.size();) {
+        const size_t end = std::min(relative.find('/', start), relative.size());
+        const std::string part = relative.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        struct stat st;
+        path += "/" + part;
+        if (part == ".." || (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+            throw outsideParametersRoot(productId, named);
+    }
+    if (path == parametersRoot)
+        throw outsideParametersRoot(productId, named);
+    return path;
+}
+
+// A new empty file that only its owner may read or write.
+std::string privateTemporaryFile() {
+    std::string path = "/tmp/moxel-params.XXXXXX";
+    const int fd = ::mkostemp(&path[0], O_CLOEXEC);
+    if (fd == -1)
+        throw error(error::system, 1, 1, 2) << Messages().format("err_file_create", path);
+    ::close(fd);
+    return path;
+}
+
+// What options.ini holds now; what cannot be read is left out.
+ParamManager::values_t savedValues() {
+    Options saved;
+    try {
+        saved.readComponentOptions();
+    } catch (const error& e) {
+        Log::stream(1, true) << withoutTrailingNewline(e.getText());
+    }
+    return saved.componentSettings;
 }
 
 } // namespace
@@ -168,27 +234,34 @@ void ParamManager::ParamLoader::visit(const param_ptr_t& param) {
            << "\n";
 }
 
-ParamManager::ParamFileSaver::ParamFileSaver(std::string& out) : out(out) {}
+ParamManager::ParamFileSaver::ParamFileSaver(std::string& out, const values_t& earlier)
+    : earlier(earlier), out(out) {}
 
 ParamManager::ParamFileSaver::~ParamFileSaver() {
-    if (products.empty()) {
+    std::map<std::string, std::string> blocks;
+    for (const auto& product : products)
+        for (const param_ptr_t& param : product.second)
+            blocks[product.first] += settingsLine(*param);
+    for (const auto& product : earlier)
+        for (const auto& setting : product.second)
+            if (!met.count({product.first, setting.first}))
+                blocks[product.first] += settingsLine(setting.first, setting.second);
+    if (blocks.empty()) {
         Log::stream(3, true) << "ParamManager::ParamFileSaver::~ParamFileSaver: nothing to dump";
         return;
     }
-    for (const auto& product : products) {
-        out += "[" + product.first + "]\n";
-        for (const param_ptr_t& param : product.second)
-            out += settingsLine(*param);
-        out += "\n\n\n";
-    }
+    for (const auto& block : blocks)
+        out += "[" + block.first + "]\n" + block.second + "\n\n\n";
 }
 
 void ParamManager::ParamFileSaver::visit(const param_ptr_t& param) {
+    const std::string product = productOf(*param);
+    // What was saved for a setting of this run gives way to its present value, or to nothing.
+    met.insert({product, param->id});
     if (dynamic_cast<ParamStatic*>(param.get()) || dynamic_cast<ParamHidden*>(param.get()))
         return;
     if (!param->hasValue() || param->behaviourMode != Param::regular)
         return;
-    const std::string product = productOf(*param);
     if (product.empty()) {
         Log::stream(0, true) << "ERROR: ParamManager: param " << param->id << " without product ID";
         return;
@@ -196,14 +269,11 @@ void ParamManager::ParamFileSaver::visit(const param_ptr_t& param) {
     products[product].push_back(param);
 }
 
-ParamManager::ParamFileExport::file_t::file_t(const std::string& productId, const std::string& path)
-    : productId(productId), path(path), o(std::make_unique<std::ostringstream>()) {
+ParamManager::ParamFileExport::file_t::file_t(const std::string& productId, const std::string& named)
+    : productId(productId), path(confinedParametersPath(productId, named)),
+      o(std::make_unique<std::ostringstream>()) {
     struct stat st;
-    if (path.empty()) {
-        // The build hands no settings to its scripts.
-        Log::stream(2, true) << "The build of product " << productId << " names no parameters file";
-        discarded = true;
-    } else if (fileops::exists(path) && (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (!path.empty() && fileops::exists(path) && (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
         Log::stream(0, true) << "ERROR: can't rewrite non-regular file " << path;
         discarded = true;
     }
@@ -216,11 +286,19 @@ ParamManager::ParamFileExport::file_t::~file_t() {
                          << static_cast<const void*>(o.get());
 }
 
-void ParamManager::ParamFileExport::file_t::write() const {
+void ParamManager::ParamFileExport::file_t::write() {
+    const bool temporary = path.empty();
+    if (temporary) {
+        path = privateTemporaryFile();
+        Log::stream(2, true) << "The build of product " << productId << " names no parameters file; using "
+                             << path;
+    }
     try {
         // Secure values go into this file: no one but the owner may read it.
         fileops::write_file(path, o->str(), 0600);
     } catch (error& e) {
+        if (temporary)
+            ::unlink(path.c_str());
         e.addLine(error::system, 1, 1, 2) << Messages().format("err_file_create", path);
         throw;
     }
@@ -281,6 +359,14 @@ void ParamManager::loadSettings(const std::shared_ptr<AiComponent>& component,
                                 const tinybind::Element& settings) {
     for (tinybind::ChildIterator child(settings, ""), end; child != end; ++child)
         create(topLevelParams, component, *child, nullptr, "");
+}
+
+void ParamManager::dropSettingsOf(const std::shared_ptr<AiComponent>& component) {
+    topLevelParams.erase(std::remove_if(topLevelParams.begin(), topLevelParams.end(),
+                                        [&component](const param_ptr_t& param) {
+                                            return param->getComponents().front() == component;
+                                        }),
+                         topLevelParams.end());
 }
 
 void ParamManager::create(params_t& topLevel, const std::shared_ptr<AiComponent>& component,
@@ -538,6 +624,18 @@ void ParamManager::saveOptionsFile() {
         const std::string path = home + "/" + ".dizadizezeroz/options.ini";
         const std::string dir = fileops::dirname(path);
 
+        // Values of components that this run did not select are kept for a later run.
+        std::string content;
+        {
+            ParamFileSaver saver(content, savedValues());
+            accept(saver, nullptr, true);
+            if (!saver.metAny()) {
+                Log::stream(3, true) << "ParamManager: no setting of this run to save; " << path
+                                     << " stays as it was";
+                return;
+            }
+        }
+
         if (fileops::exists(dir) && !fileops::is_directory(dir)) {
             Log::stream(0, true) << "ERROR: path " << dir << " exists, but it is not directory";
             return;
@@ -549,12 +647,6 @@ void ParamManager::saveOptionsFile() {
                 Log::stream(0, true) << "ERROR: " << withoutTrailingNewline(e.getText());
                 return;
             }
-        }
-
-        std::string content;
-        {
-            ParamFileSaver saver(content);
-            accept(saver, nullptr, true);
         }
         try {
             fileops::write_file(path, content, 0600);

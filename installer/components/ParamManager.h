@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,14 +55,19 @@ public:
     // Collects the values options.ini keeps and writes the file when destroyed.
     class ParamFileSaver : public Visitor {
     public:
-        // `out` receives the content; the caller writes it to the file.
-        explicit ParamFileSaver(std::string& out);
+        // `out` receives the content; the caller writes it to the file. `earlier` holds the values
+        // saved before: those of settings the walk does not meet are written again after the others.
+        ParamFileSaver(std::string& out, const values_t& earlier);
         ~ParamFileSaver() override;
 
         void visit(const param_ptr_t& param) override;
+        // Whether the walk met any setting of this run.
+        bool metAny() const { return !met.empty(); }
 
     private:
         std::map<std::string, params_t> products;
+        values_t earlier;
+        std::set<std::pair<std::string, std::string>> met;
         std::string& out;
     };
 
@@ -71,13 +77,16 @@ public:
         // The lines of one parameters file, written as a whole once the walk is over.
         class file_t {
         public:
-            file_t(const std::string& productId, const std::string& path);
+            // `named` is the build's parameters-file name; one that leads outside the panel's
+            // directory raises.
+            file_t(const std::string& productId, const std::string& named);
             file_t(const file_t&) = delete;
             file_t& operator=(const file_t&) = delete;
             ~file_t();
 
-            // Writes the collected lines, readable by the owner only. Raises err_file_create.
-            void write() const;
+            // Writes the collected lines, readable by the owner only, to the path or, when the build
+            // names none, to a new private temporary file. Raises err_file_create.
+            void write();
 
             std::string productId;
             std::string path;
@@ -104,6 +113,8 @@ public:
 
     // Reads a component's settings element into top-level settings and their nested ones.
     void loadSettings(const std::shared_ptr<AiComponent>& component, const tinybind::Element& settings);
+    // Forgets the settings of a component that another one replaced in the tree.
+    void dropSettingsOf(const std::shared_ptr<AiComponent>& component);
     static void create(params_t& topLevel, const std::shared_ptr<AiComponent>& component,
                        const tinybind::Element& element, const std::shared_ptr<SubParams>& parent,
                        const std::string& branch);
@@ -125,7 +136,7 @@ public:
 
     // Writes the parameters files; raises when one cannot be written.
     void exportToFiles();
-    // Never raises: failures are logged.
+    // Never raises: failures are logged. A run that met no setting leaves the file as it was.
     void saveOptionsFile();
 
     // Expands macros, then replaces each "[id]" of a top-level setting by that setting's value.

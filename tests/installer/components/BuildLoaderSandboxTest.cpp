@@ -520,6 +520,60 @@ TEST_F(BuildLoaderSandboxTest, AddonComponentReplacesTheReleaseNodeInPlace) {
                           "for group 'Extension tools'\n"));
 }
 
+TEST_F(BuildLoaderSandboxTest, SettingsOfAReplacedComponentGoWithIt) {
+    replaceWith(extensionsBuild, "loader/extension-overrides.build.inf3");
+    edit(extensionsBuild, "buildtime=\"1700000100\" size=\"30720\"/>",
+         "buildtime=\"1700000100\" size=\"30720\"><settings>"
+         "<setting id=\"vhosts\" type=\"integer\" default-value=\"10\"/></settings></package>");
+    load({"moxel-18.0.1"});
+
+    // The release's "base" and its settings are gone; the add-on's "web" brought a setting of its own.
+    std::map<std::string, comp_ptr_t> found = componentsByName(run->components);
+    ASSERT_EQ(run->params.topLevelParams.size(), 1u);
+    EXPECT_EQ(run->params.topLevelParams[0]->id, "vhosts");
+    EXPECT_EQ(run->params.topLevelParams[0]->getComponents().front(), found.at("web"));
+
+    // Once the tree's components have their status, the settings can be counted and set.
+    for (const auto& component : found) {
+        component.second->installMode = AiComponent::INSTALL;
+        component.second->requestMode = REQ_INSTALL;
+    }
+    Options::instance().componentSettings["moxel"] = {{"company", "Elsewhere"}, {"vhosts", "20"}};
+    EXPECT_EQ(run->params.countComponentsWithParams(), 1);
+    run->params.loadFromOptions();
+    EXPECT_EQ(run->params.topLevelParams[0]->getValue(), "20");
+}
+
+TEST_F(BuildLoaderSandboxTest, MalformedActionOrSettingStopsTheReleaseLoad) {
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* text;
+    } cases[] = {
+        // An action of the build, one of a component, and a setting of a component.
+        {"<action sequence=\"pkgs\" stage=\"rollback\"", "<action stage=\"rollback\"",
+         "There is no attribute 'sequence' in element action"},
+        {"<action sequence=\"prep\" sequence-order=\"10\"\n              exec-cmd=",
+         "<action sequence=\"prep\" sequence-order=\"10\"\n              exec-command=",
+         "There is no attribute 'exec-cmd' in element action"},
+        {"type=\"path\" exists=\"false\"", "type=\"path\" exists=\"0\"",
+         "There is incorrect boolean attribute 'exists' in element setting"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(system(("cp '" + fixtures + "/source/" + moxelBuild + "' '" + source.file(moxelBuild) + "'")
+                             .c_str()),
+                  0);
+        edit(moxelBuild, c.from, c.to);
+        BuildLoader::ErrLoadRelease e = loadFailure({"moxel-18.0.1"});
+
+        EXPECT_THAT(e.getText(), HasSubstr(c.text)) << c.text;
+        EXPECT_THAT(e.getText(), HasSubstr(moxelBuild)) << c.text;
+        EXPECT_EQ(e.getClass(), error::repository) << c.text;
+        ASSERT_TRUE(e.getRelease().lock()) << c.text;
+        EXPECT_EQ(e.getRelease().lock()->_id, "moxel-18.0.1");
+    }
+}
+
 TEST_F(BuildLoaderSandboxTest, LazyAddonHasASourceOfItsOwn) {
     edit("products.inf3", "<addon id=\"moxel-extensions\"", "<lazy_addon id=\"moxel-extensions\"");
     replaceWith(extensionsBuild, "loader/extension-overrides.build.inf3");

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -34,6 +35,8 @@ using testsupport::writeFile;
 namespace {
 
 const std::string optionsIni = "/root/.dizadizezeroz/options.ini";
+// Below the panel's directory, where parameters files may go.
+const std::string paramsDir = "/usr/local/zeq/var";
 
 mode_t modeOf(const std::string& path) {
     struct stat st;
@@ -64,6 +67,7 @@ class ParamManagerSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(fileops::get_home_dir(), "/root");
+        ASSERT_TRUE(fileops::create_directory(paramsDir));
         Log::open_file(dir.file("installer.log"), true);
         Log::setFileThreshold(3);
     }
@@ -316,14 +320,40 @@ TEST_F(ParamManagerSandboxTest, OptionsFileHoldsProductsInOrderWithRegularValues
     EXPECT_EQ(modeOf(optionsIni), 0600u);
 }
 
-TEST_F(ParamManagerSandboxTest, RunWithoutValuesEmptiesTheOptionsFile) {
+TEST_F(ParamManagerSandboxTest, RunThatSavesNothingLeavesTheOptionsFileAsItWas) {
+    const std::string saved = "[moxel]\nold=\"value\"\n# a comment\n";
     mkdir("/root/.dizadizezeroz", 0755);
-    writeFile(optionsIni, "[moxel]\nold=\"value\"\n");
+    writeFile(optionsIni, saved);
+    {
+        // No component with settings selected (a listing, a failed run), and one that is not selected.
+        ParamManager manager;
+        auto left = add<ParamString>(manager, component("moxel", "", AiComponent::INSTALL, REQ_LEAVE), "old",
+                                     "", "", "");
+        left->acceptedValue = "changed";
+        left->valueNotSet = false;
+    }
+    EXPECT_EQ(readFile(optionsIni), saved);
+    { ParamManager nothing; }
+    EXPECT_EQ(readFile(optionsIni), saved);
+}
+
+TEST_F(ParamManagerSandboxTest, OptionsFileKeepsValuesOfComponentsNotSelected) {
+    mkdir("/root/.dizadizezeroz", 0700);
+    writeFile(optionsIni, "[moxel]\nport=\"1\"\nname=\"old\"\nsecret=\"pw\"\ngone=\"x\"\n"
+                          "[other]\nsite=\"example.com\"\n");
     {
         ParamManager manager;
-        add<ParamString>(manager, component("moxel"), "unset", "", "", "");
+        comp_ptr_t c = component("moxel");
+        ASSERT_TRUE(add<ParamString>(manager, c, "name", "", "", "")->setValue("new"));
+        ASSERT_TRUE(add<ParamString>(manager, c, "added", "", "", "")->setValue("a"));
+        // Settings of this run that are not saved take their old values with them.
+        auto secret = add<ParamPassword>(manager, c, "secret", "", "", "", "");
+        secret->behaviourMode = Param::secure;
+        ASSERT_TRUE(secret->setValue("pw2"));
+        add<ParamString>(manager, c, "gone", "", "", "");
     }
-    EXPECT_EQ(readFile(optionsIni), "");
+    EXPECT_EQ(readFile(optionsIni), "[moxel]\nname=\"new\"\nadded=\"a\"\nport=\"1\"\n\n\n\n"
+                                    "[other]\nsite=\"example.com\"\n\n\n\n");
 }
 
 TEST_F(ParamManagerSandboxTest, OptionsFileIsNotWrittenOverANonDirectory) {
@@ -382,8 +412,8 @@ TEST_F(ParamManagerSandboxTest, OptionsFileRoundTrip) {
 // Parameters files
 
 TEST_F(ParamManagerSandboxTest, ParametersFileHoldsEveryValueOwnerOnlyUntilTheEnd) {
-    const std::string path = dir.file("moxel.params");
-    const std::string otherPath = dir.file("other.params");
+    const std::string path = paramsDir + "/moxel.params";
+    const std::string otherPath = paramsDir + "/other.params";
     const mode_t saved = ::umask(022);
     {
         ParamManager manager;
@@ -419,7 +449,7 @@ TEST_F(ParamManagerSandboxTest, ParametersFileHoldsEveryValueOwnerOnlyUntilTheEn
 }
 
 TEST_F(ParamManagerSandboxTest, SecondExportRewritesTheFiles) {
-    const std::string path = dir.file("moxel.params");
+    const std::string path = paramsDir + "/moxel.params";
     ParamManager manager;
     auto name = add<ParamString>(manager, component("moxel", path), "name", "", "", "");
     ASSERT_TRUE(name->setValue("first"));
@@ -431,8 +461,8 @@ TEST_F(ParamManagerSandboxTest, SecondExportRewritesTheFiles) {
 }
 
 TEST_F(ParamManagerSandboxTest, UnwritableParametersFileStopsTheInstallation) {
-    const std::string written = dir.file("first.params");
-    const std::string missing = dir.file("no-such-dir/second.params");
+    const std::string written = paramsDir + "/first.params";
+    const std::string missing = paramsDir + "/no-such-dir/second.params";
     {
         ParamManager manager;
         ASSERT_TRUE(add<ParamString>(manager, component("first", written), "a", "", "", "")->setValue("1"));
@@ -448,20 +478,70 @@ TEST_F(ParamManagerSandboxTest, UnwritableParametersFileStopsTheInstallation) {
 }
 
 TEST_F(ParamManagerSandboxTest, NonRegularParametersFileIsLeftAlone) {
-    const std::string directory = dir.file("params.d");
-    const std::string path = dir.file("other.params");
+    const std::string directory = paramsDir + "/params.d";
+    const std::string path = paramsDir + "/other.params";
     ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
     {
         ParamManager manager;
         ASSERT_TRUE(add<ParamString>(manager, component("moxel", directory), "a", "", "", "")->setValue("1"));
         ASSERT_TRUE(add<ParamString>(manager, component("other", path), "b", "", "", "")->setValue("2"));
-        ASSERT_TRUE(add<ParamString>(manager, component("nofile", ""), "c", "", "", "")->setValue("3"));
         manager.exportToFiles();
         EXPECT_EQ(readFile(path), "b=\"2\"\n");
         EXPECT_THAT(manager.exportedFiles, ElementsAre(path));
     }
     EXPECT_TRUE(fileops::is_directory(directory));
     EXPECT_THAT(log(), HasSubstr("ERROR: can't rewrite non-regular file " + directory));
+}
+
+TEST_F(ParamManagerSandboxTest, ParametersFileStaysBelowThePanelDirectory) {
+    const std::string outside = dir.file("unrelated");
+    writeFile(outside, "keep me");
+    ASSERT_EQ(symlink(outside.c_str(), (paramsDir + "/link.params").c_str()), 0);
+    ASSERT_EQ(symlink(dir.path().c_str(), (paramsDir + "/linked-dir").c_str()), 0);
+    const std::string refused[] = {
+        outside,
+        "/usr/local/zeqx/moxel.params",
+        "/usr/local/zeq/var/../../../../tmp/unrelated",
+        "var/../../x.params",
+        "..",
+        "/usr/local/zeq",
+        "/usr/local/zeq/var/link.params",
+        "/usr/local/zeq/var/linked-dir/unrelated",
+    };
+    for (const std::string& named : refused) {
+        ParamManager manager;
+        ASSERT_TRUE(add<ParamString>(manager, component("moxel", named), "a", "", "", "")->setValue("1"));
+        ErrorFacts facts = caught([&] { manager.exportToFiles(); });
+        EXPECT_THAT(facts.text, HasSubstr("names the parameters file")) << named;
+        EXPECT_EQ(facts.e_class, 1) << named;
+        EXPECT_THAT(manager.exportedFiles, IsEmpty()) << named;
+    }
+    EXPECT_EQ(readFile(outside), "keep me");
+
+    // Relative names are taken below the panel directory.
+    {
+        ParamManager manager;
+        ASSERT_TRUE(add<ParamString>(manager, component("moxel", "var/./relative.params"), "a", "", "", "")
+                        ->setValue("1"));
+        manager.exportToFiles();
+        EXPECT_THAT(manager.exportedFiles, ElementsAre(paramsDir + "/relative.params"));
+        EXPECT_EQ(readFile(paramsDir + "/relative.params"), "a=\"1\"\n");
+    }
+    EXPECT_FALSE(fileops::exists(paramsDir + "/relative.params"));
+}
+
+TEST_F(ParamManagerSandboxTest, WithoutAParametersFileNameAPrivateTemporaryFile) {
+    std::string path;
+    {
+        ParamManager manager;
+        ASSERT_TRUE(add<ParamString>(manager, component("nofile", ""), "c", "", "", "")->setValue("3"));
+        manager.exportToFiles();
+        ASSERT_EQ(manager.exportedFiles.size(), 1u);
+        path = manager.exportedFiles[0];
+        EXPECT_EQ(readFile(path), "c=\"3\"\n");
+        EXPECT_EQ(modeOf(path), 0600u);
+    }
+    EXPECT_FALSE(fileops::exists(path));
 }
 
 } // namespace
