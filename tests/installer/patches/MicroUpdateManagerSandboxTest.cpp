@@ -3,6 +3,7 @@
 // process of its own, as installer runs are.
 
 #include "common/runtime/Opsys.h"
+#include "installer/components/AiComponent.h"
 #include "installer/driver/Options.h"
 #include "installer/patches/MUInstalledDB.h"
 #include "tests/fixtures/servers/LocalServers.h"
@@ -112,8 +113,37 @@ protected:
 
     std::string logText() const { return testsupport::readFile(work.file("installer.log")); }
 
+    // A copy of the test installation source whose Debian patch list has this product element with
+    // patches 2 and 3, each with one command.
+    std::string sourceWithList(const std::string& product) const {
+        sh("rm -rf '" + source.path() + "' && mkdir -p '" + source.path() + "' && cp -R '" + fixtures +
+           "/source/.' '" + source.path() + "'");
+        testsupport::writeFile(source.file("moxel/18.0.1/debian-12-patches.xml"),
+                               "<patches>\n<product " + product +
+                                   ">\n"
+                                   "<patch version=\"2\"><package><shell cmd=\"echo 2 &gt;&gt; "
+                                   "/usr/local/zeq/var/moxeltest-patch.log\"/>"
+                                   "</package></patch>\n"
+                                   "<patch version=\"3\"><package><shell cmd=\"echo 3 &gt;&gt; "
+                                   "/usr/local/zeq/var/moxeltest-patch.log\"/>"
+                                   "</package></patch>\n"
+                                   "</product>\n</patches>\n");
+        return source.path() + "/";
+    }
+
     testsupport::TempDir work;
     testsupport::TempDir target;
+    testsupport::TempDir source;
+};
+
+// What accept() visits, as "version:kind" words.
+class Recorder : public MicroUpdateManager::Visitor {
+public:
+    void visit(const MicroUpdateManager::patch_ptr& patch, const std::shared_ptr<AiComponent>&,
+               int kind) override {
+        text += (text.empty() ? "" : " ") + patch->getVersion().toString() + ":" + std::to_string(kind);
+    }
+    std::string text;
 };
 
 TEST_F(MicroUpdateManagerSandboxTest, PatchListFromTheServerIsAppliedOnceAndAgainOnRequest) {
@@ -201,6 +231,96 @@ TEST_F(MicroUpdateManagerSandboxTest, PatchListFromTheServerIsAppliedOnceAndAgai
               "patch 18.0.1 2-1\npatch 18.0.1 2-1\n");
     EXPECT_EQ(testsupport::readFile("/usr/local/zeq/var/moxeltest-init-requests.log"), "restart\nrestart\n");
     EXPECT_EQ(testsupport::readFile(MUInstalledDB::summaryPath), "moxel-18.0.1-2-1");
+}
+
+TEST_F(MicroUpdateManagerSandboxTest, AcceptanceFollowsVersionsReleasesSystemAndInstalledState) {
+    struct Row {
+        const char* name;
+        const char* vendor;   // of this server
+        const char* product;  // attributes of the list's product element
+        const char* core;     // installed version of the base component's key package
+        const char* recorded; // patch version recorded as installed
+        int force;            // 1 --reinstall-patch for the installed patch, 2 for older ones too
+        bool upgrade;         // the base component is upgraded in this run
+        bool skip;            // --skip-patch
+        const char* accepted; // what accept() visits
+        bool unsafe;
+        const char* applied; // commands that ran
+        const char* logged;  // the line that says why
+    };
+    const char* const moxel = "id=\"moxel\" version=\"18.0.1\"";
+    const char* const current = "18.0.1-2";
+    const char* const willInstall = "Patch for moxel 18.0.1 will be installed.";
+    const Row rows[] = {
+        {"not installed", "Debian", moxel, current, "", 0, false, false, "2:0 3:0", false, "2\n3\n",
+         willInstall},
+        {"other release", "Debian", "id=\"moxel\" version=\"18.0.2\"", current, "", 0, false, false, "",
+         false, "",
+         "Skipping the patch from moxel/18.0.1/debian-12-patches.xml for moxel version 18.0.2 because"},
+        {"other product", "Debian", "id=\"pagewright\" version=\"18.0.1\"", current, "", 0, false, false, "",
+         false, "",
+         "Skipping the patch from moxel/18.0.1/debian-12-patches.xml for pagewright version 18.0.1 because"},
+        {"equal as versions", "Debian", "id=\"moxel\" version=\"18.0.01\"", current, "", 0, false, false,
+         "2:0 3:0", false, "2\n3\n", "Patch for moxel 18.0.01 will be installed."},
+        {"newest applied", "Debian", moxel, current, "3", 0, false, false, "", false, "",
+         "Patch for moxel 18.0.1 will not be installed since it is already applied."},
+        {"older applied", "Debian", moxel, current, "2", 0, false, false, "3:0", false, "3\n", willInstall},
+        {"reinstall", "Debian", moxel, current, "3", 1, false, false, "3:1", true, "3\n", willInstall},
+        {"reinstall older", "Debian", moxel, current, "3", 2, false, false, "2:2 3:1", true, "2\n3\n",
+         willInstall},
+        {"release not installed", "Debian", moxel, "", "", 0, false, false, "2:0 3:0", false, "",
+         "Patch for moxel 18.0.1 will not be installed since the product is not installed."},
+        {"not up to date", "Debian", moxel, "18.0.1-1", "", 0, false, false, "2:0 3:0", false, "",
+         "Patch for moxel 18.0.1 will not be installed since the product is not up-to-date."},
+        {"upgraded in this run", "Debian", moxel, "18.0.1-1", "", 0, true, false, "2:0 3:0", false, "2\n3\n",
+         willInstall},
+        {"skip-patch", "Debian", moxel, current, "", 0, false, true, "2:0 3:0", false, "",
+         "Patches will not be installed since --skip-patch option was specified."},
+        {"other system's list", "CentOS", moxel, current, "", 0, false, false, "7:0", false, "",
+         "Patch for moxel 18.0.1 will not be installed since the product is not up-to-date."},
+    };
+    sh("mkdir -p /usr/local/zeq/var");
+    testservers::HttpServer feed(fixtures + "/source");
+    feed.setRules(R"({"/feed/": [{"file": "extensions/feed.json"}]})");
+    Options::instance().extCatalogUrl = feed.url("feed/");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string location = sourceWithList(row.product);
+        if (*row.core)
+            dpkgInstall("moxeltest-core", row.core);
+        const std::string result = work.file("result");
+        const std::string before = logText();
+        testsupport::ForkedChild child([&](testsupport::ForkedChild&) {
+            Opsys::override_vendor = row.vendor;
+            Opsys::override_version = std::string(row.vendor) == "Debian" ? "12" : "8";
+            Options::instance().skipPatch = row.skip;
+            if (*row.recorded)
+                MUInstalledDB::instance().setInstalled(
+                    MUPatch("moxel", "18.0.1", row.recorded, "", false, false, "", ""));
+            testsupport::PatchRun run(location, target.path());
+            if (row.force)
+                run.patches.setForceReinstall(row.force == 2);
+            if (row.upgrade)
+                run.components.getBaseComponent("moxel")->select();
+            Recorder recorder;
+            run.patches.accept(recorder, "moxel");
+            const bool unsafe = run.patches.isPatchUnsafe();
+            try {
+                run.patches.installPatches(nullptr, &run.repository);
+            } catch (const error& e) {
+                recorder.text += " raised " + e.getText();
+            }
+            testsupport::writeFile(result, recorder.text + "|" + (unsafe ? "unsafe" : "safe"));
+            return 0;
+        });
+        ASSERT_EQ(child.wait(), 0);
+        EXPECT_EQ(testsupport::readFile(result),
+                  std::string(row.accepted) + "|" + (row.unsafe ? "unsafe" : "safe"));
+        EXPECT_EQ(testsupport::readFile("/usr/local/zeq/var/moxeltest-patch.log"), row.applied);
+        EXPECT_THAT(logText().substr(before.size()), HasSubstr(row.logged));
+        sh("rm -rf /root/.dizadizezeroz /var/cordavine/installed-patches /usr/local/zeq/var/* && "
+           "dpkg --purge moxeltest-core >/dev/null 2>&1");
+    }
 }
 
 } // namespace
