@@ -113,22 +113,24 @@ protected:
 
     std::string logText() const { return testsupport::readFile(work.file("installer.log")); }
 
-    // A copy of the test installation source whose Debian patch list has this product element with
-    // patches 2 and 3, each with one command.
-    std::string sourceWithList(const std::string& product) const {
+    // A copy of the test installation source whose Debian patch list has this product element holding
+    // `patches`: by default patches 2 and 3, each with one command.
+    std::string sourceWithList(const std::string& product,
+                               const std::string& patches = "<patch version=\"2\">" + command("echo 2") +
+                                                            "</patch>\n<patch version=\"3\">" +
+                                                            command("echo 3") + "</patch>\n") const {
         sh("rm -rf '" + source.path() + "' && mkdir -p '" + source.path() + "' && cp -R '" + fixtures +
            "/source/.' '" + source.path() + "'");
         testsupport::writeFile(source.file("moxel/18.0.1/debian-12-patches.xml"),
-                               "<patches>\n<product " + product +
-                                   ">\n"
-                                   "<patch version=\"2\"><package><shell cmd=\"echo 2 &gt;&gt; "
-                                   "/usr/local/zeq/var/moxeltest-patch.log\"/>"
-                                   "</package></patch>\n"
-                                   "<patch version=\"3\"><package><shell cmd=\"echo 3 &gt;&gt; "
-                                   "/usr/local/zeq/var/moxeltest-patch.log\"/>"
-                                   "</package></patch>\n"
+                               "<patches>\n<product " + product + ">\n" + patches +
                                    "</product>\n</patches>\n");
         return source.path() + "/";
+    }
+
+    // A package whose command appends its output to the patch log.
+    static std::string command(const std::string& text) {
+        return "<package><shell cmd=\"" + text +
+               " &gt;&gt; /usr/local/zeq/var/moxeltest-patch.log\"/></package>";
     }
 
     testsupport::TempDir work;
@@ -321,6 +323,23 @@ TEST_F(MicroUpdateManagerSandboxTest, AcceptanceFollowsVersionsReleasesSystemAnd
         sh("rm -rf /root/.dizadizezeroz /var/cordavine/installed-patches /usr/local/zeq/var/* && "
            "dpkg --purge moxeltest-core >/dev/null 2>&1");
     }
+}
+
+TEST_F(MicroUpdateManagerSandboxTest, PatchVersionGoesIntoPostPatchActionsAsOneWord) {
+    sh("mkdir -p /usr/local/zeq/var");
+    dpkgInstall("moxeltest-core", "18.0.1-2");
+    testservers::HttpServer feed(fixtures + "/source");
+    feed.setRules(R"({"/feed/": [{"file": "extensions/feed.json"}]})");
+    Options::instance().extCatalogUrl = feed.url("feed/");
+    const std::string version = "5$(touch /usr/local/zeq/var/injected);x";
+    const std::string location =
+        sourceWithList("id=\"moxel\" version=\"18.0.1\"",
+                       "<patch version=\"" + version + "\">" + command("true") + "</patch>\n");
+
+    EXPECT_TRUE(installRun(location));
+    EXPECT_EQ(testsupport::readFile("/usr/local/zeq/var/moxeltest-actions.log"),
+              "build post-patch " + version + "\n");
+    EXPECT_EQ(facts("/usr/local/zeq/var/injected").content, "(missing)");
 }
 
 } // namespace
