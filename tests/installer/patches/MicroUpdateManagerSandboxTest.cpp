@@ -325,6 +325,28 @@ TEST_F(MicroUpdateManagerSandboxTest, AcceptanceFollowsVersionsReleasesSystemAnd
     }
 }
 
+TEST_F(MicroUpdateManagerSandboxTest, InstalledReleasesAreRegisteredWithoutPatches) {
+    dpkgInstall("moxeltest-core", "18.0.1-2");
+    testservers::HttpServer http(fixtures + "/source");
+    http.setRules(R"({"/feed/": [{"file": "extensions/feed.json"}]})");
+    Options::instance().extCatalogUrl = http.url("feed/");
+    testsupport::ForkedChild child([&](testsupport::ForkedChild&) {
+        testsupport::PatchRun run(http.url(), target.path());
+        run.patches.cleanInstalledMUDB(run.catalogue.get());
+        return 0;
+    });
+    ASSERT_EQ(child.wait(), 0);
+
+    EXPECT_EQ(withoutTimes(testsupport::readFile("/root/.dizadizezeroz/microupdates.xml")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n"
+              "<patches>\n"
+              "    <product id=\"moxel\" version=\"18.0.1\" installed-at=\"TIME\" />\n"
+              "</patches>\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(MUInstalledDB::summaryPath, &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
 TEST_F(MicroUpdateManagerSandboxTest, PatchVersionGoesIntoPostPatchActionsAsOneWord) {
     sh("mkdir -p /usr/local/zeq/var");
     dpkgInstall("moxeltest-core", "18.0.1-2");
