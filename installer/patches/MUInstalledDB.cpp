@@ -233,7 +233,9 @@ void MUInstalledDB::save_db_to_file(const std::string& path) const {
     if (records.empty())
         return;
 
-    const std::string dir = fileops::dirname(path).empty() ? "." : fileops::dirname(path);
+    std::string dir = fileops::dirname(path);
+    if (dir.empty())
+        dir = path.compare(0, 1, "/") == 0 ? "/" : ".";
     if (fileops::exists(dir) && !fileops::is_directory(dir)) {
         Log::stream(0, true) << "ERROR: path " << dir << " exists, but it is not directory";
         throw error(4, 2, 2, 2) << "Path " << dir << " exists, but it is not a directory";
