@@ -163,6 +163,7 @@ void serve_connection(httpd_connection* c, int remote_ready, int local_ready) {
         write_stream(rem, loc);
     if (io_data_len(&loc->io) > 0 && rem->io_class && !(loc->flags & FLAG_HELD))
         write_stream(loc, rem);
+    check_cgi_timeout(c);
     int header_late = !(rem->flags & FLAG_PARSED) && httpd_now - c->birth > HEADER_TIMEOUT;
     if (c->expire < httpd_now || header_late || (rem->flags & FLAG_STOPPED))
         connection_desctructor(c);

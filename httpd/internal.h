@@ -290,6 +290,10 @@ void open_log_file(FILE** file, const char* path);
 void set_uid(httpd_context* ctx, const char* value);
 void format_gmt(char* buffer, size_t size, time_t t);
 
+// Escaping (escape.cpp): both cut what does not fit and return the length written.
+size_t html_escape(const char* text, char* out, size_t size);
+size_t url_encode(const char* text, char* out, size_t size);
+
 // Buffers (io.cpp).
 size_t io_space_len(const httpd_io* io);
 size_t io_data_len(const httpd_io* io);
@@ -350,6 +354,7 @@ void route_request(httpd_connection* c);
 extern const httpd_io_class io_file;
 extern const httpd_io_class io_dir;
 void serve_path(httpd_connection* c);
+void serve_path_file(httpd_connection* c, struct stat* st);
 void serve_put_delete(httpd_connection* c);
 void mime_type_of(httpd_context* ctx, const char* text, size_t length, httpd_vec* result);
 void start_listing(httpd_connection* c, char* path);
@@ -368,5 +373,7 @@ void free_acl(httpd_context* ctx);
 extern const httpd_io_class io_cgi;
 extern const httpd_io_class io_ssi;
 void serve_cgi(httpd_connection* c);
+void start_cgi_reply(httpd_connection* c, int sock, pid_t pid);
+void check_cgi_timeout(httpd_connection* c);
 void start_ssi(httpd_connection* c, FILE* page);
 int has_extension(httpd_context* ctx, int option, const char* path);

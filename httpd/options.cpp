@@ -100,28 +100,10 @@ void read_config_file(httpd_context* ctx, const char* path) {
     fclose(file);
 }
 
-void escape_html(httpd_arg* arg, const char* text) {
-    for (; text && *text; ++text) {
-        switch (*text) {
-        case '<':
-            httpd_printf(arg, "&lt;");
-            break;
-        case '>':
-            httpd_printf(arg, "&gt;");
-            break;
-        case '&':
-            httpd_printf(arg, "&amp;");
-            break;
-        case '\'':
-            httpd_printf(arg, "&#39;");
-            break;
-        case '"':
-            httpd_printf(arg, "&quot;");
-            break;
-        default:
-            httpd_printf(arg, "%c", *text);
-        }
-    }
+void print_escaped(httpd_arg* arg, const char* text) {
+    char escaped[6 * 8192 + 1];
+    html_escape(text, escaped, sizeof escaped);
+    httpd_printf(arg, "%s", escaped);
 }
 
 } // namespace
@@ -257,7 +239,7 @@ void show_config_page(httpd_arg* arg) {
     httpd_printf(arg, "<table border=1<tr><th>Option</th><th>Description</th><th colspan=2>Value</th></tr>");
     if (name[0] && value[0]) {
         httpd_printf(arg, "<p style='color: green'>Saved: %s=", name);
-        escape_html(arg, value);
+        print_escaped(arg, value);
         httpd_printf(arg, "</p>");
     }
     for (int i = 0; i < NUM_OPTIONS; ++i) {
@@ -265,7 +247,7 @@ void show_config_page(httpd_arg* arg) {
                      "<form method=post><tr><td>%s</td><td>%s</td><input type=hidden name=o value='%s'>"
                      "<td><input type=text name=v value='",
                      options[i].name, options[i].description, options[i].name);
-        escape_html(arg, ctx->options[i]);
+        print_escaped(arg, ctx->options[i]);
         httpd_printf(arg, "'></td><td><input type=submit value=save></td></form></tr>");
     }
     httpd_printf(arg, "</table></body></html>");

@@ -122,7 +122,8 @@ void collect_descriptors(httpd_worker* worker, descriptor_sets* sets, int* wait_
 
 httpd_connection* find_connection(httpd_worker* worker, httpd_connection* wanted) {
     LIST_FOREACH(&worker->connections, entry, next)
-    if (reinterpret_cast<httpd_connection*>(entry) == wanted) return wanted;
+    if (reinterpret_cast<httpd_connection*>(entry) == wanted)
+        return wanted;
     return nullptr;
 }
 

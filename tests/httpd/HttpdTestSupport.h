@@ -125,13 +125,13 @@ public:
         std::vector<Reply> result;
         while (result.size() < count) {
             Reply reply;
-            if (!takeReply(reply)) {
-                if (!readMore(seconds) && !takeReply(reply))
-                    break;
-                if (reply.status_line.empty())
-                    continue;
+            if (takeReply(reply)) {
+                result.push_back(reply);
+            } else if (!readMore(seconds)) {
+                if (takeReply(reply))
+                    result.push_back(reply);
+                break;
             }
-            result.push_back(reply);
         }
         return result;
     }
@@ -144,6 +144,18 @@ public:
     }
 
     std::string received() const { return buffer; }
+
+    // Takes one header block without a body (the reply to HEAD).
+    std::string headerBlock(int seconds = 5) {
+        while (buffer.find("\r\n\r\n") == std::string::npos && readMore(seconds))
+            ;
+        size_t end = buffer.find("\r\n\r\n");
+        if (end == std::string::npos)
+            return std::string();
+        std::string head = buffer.substr(0, end + 4);
+        buffer.erase(0, end + 4);
+        return head;
+    }
 
     int fd = -1;
     bool connected = false;
