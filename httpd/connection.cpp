@@ -11,9 +11,6 @@
 
 namespace {
 
-// A local source other than a callback reads in chunks of this size: one chunk is in flight at a time.
-const size_t LOC_CHUNK = 65536;
-
 int is_local(const httpd_stream* stream) {
     return stream == &stream->conn->loc;
 }
@@ -85,7 +82,7 @@ void recycle(httpd_connection* c) {
 size_t stream_read_room(httpd_stream* stream) {
     if (!stream->io_class)
         return 0;
-    size_t cap = is_local(stream) && stream->io_class != &io_embedded ? LOC_CHUNK : IO_LIMIT;
+    size_t cap = is_local(stream) && stream->io_class != &io_embedded ? IO_FIRST_CHUNK : IO_LIMIT;
     if (stream->io.head >= cap)
         return 0;
     big_int_t room = cap - stream->io.head;
@@ -157,8 +154,12 @@ void serve_connection(httpd_connection* c, int remote_ready, int local_ready) {
         read_stream(rem);
     if (!(rem->flags & (FLAG_PARSED | FLAG_STOPPED)) && io_data_len(&rem->io) > 0)
         parse_http_request(c);
-    if (local_ready && (loc->flags & FLAG_R) && stream_read_room(loc) > 0)
+    if (sends_directly(c)) {
+        if (io_data_len(&loc->io) == 0)
+            send_file_direct(c);
+    } else if (local_ready && (loc->flags & FLAG_R) && stream_read_room(loc) > 0) {
         read_stream(loc);
+    }
     if (body_data_len(c) > 0 && (loc->flags & FLAG_W) && loc->io_class && loc->io_class->write)
         write_stream(rem, loc);
     if (io_data_len(&loc->io) > 0 && rem->io_class && !(loc->flags & FLAG_HELD))

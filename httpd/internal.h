@@ -20,7 +20,7 @@ typedef unsigned long long big_int_t;
 
 // Limits. A connection's buffers grow on demand up to IO_LIMIT each, so an idle connection holds none.
 constexpr size_t IO_LIMIT = 1048576;
-constexpr size_t IO_FIRST_CHUNK = 16384;
+constexpr size_t IO_FIRST_CHUNK = 65536;
 constexpr size_t PATH_LIMIT = 16384;
 constexpr size_t LOG_LINE_LIMIT = 16384;
 constexpr int MAX_SELECT_FD = 1024;
@@ -356,6 +356,8 @@ extern const httpd_io_class io_dir;
 void serve_path(httpd_connection* c);
 void serve_path_file(httpd_connection* c, struct stat* st);
 void serve_put_delete(httpd_connection* c);
+int sends_directly(const httpd_connection* c);
+void send_file_direct(httpd_connection* c);
 void mime_type_of(httpd_context* ctx, const char* text, size_t length, httpd_vec* result);
 void start_listing(httpd_connection* c, char* path);
 int confined_path(httpd_connection* c, const char* path);

@@ -4,6 +4,52 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+
+namespace {
+
+// Released buffers of the two common sizes wait here for the next request, so that a busy server does
+// not map and fault in fresh pages for every reply, while an idle connection holds no buffer.
+struct buffer_pool {
+    size_t size;
+    int limit;
+    int count;
+    char* buffers[32];
+};
+
+std::mutex pool_lock;
+buffer_pool pools[] = {{IO_FIRST_CHUNK, 32, 0, {}}, {IO_LIMIT, 4, 0, {}}};
+
+buffer_pool* pool_of(size_t size) {
+    for (buffer_pool& pool : pools)
+        if (pool.size == size)
+            return &pool;
+    return nullptr;
+}
+
+char* take_buffer(size_t size) {
+    buffer_pool* pool = pool_of(size);
+    {
+        std::lock_guard<std::mutex> guard(pool_lock);
+        if (pool && pool->count > 0)
+            return pool->buffers[--pool->count];
+    }
+    return static_cast<char*>(malloc(size));
+}
+
+void give_buffer(char* buffer, size_t size) {
+    buffer_pool* pool = pool_of(size);
+    {
+        std::lock_guard<std::mutex> guard(pool_lock);
+        if (pool && pool->count < pool->limit) {
+            pool->buffers[pool->count++] = buffer;
+            return;
+        }
+    }
+    free(buffer);
+}
+
+} // namespace
 
 void list_init(httpd_list* head) {
     head->prev = head->next = head;
@@ -46,6 +92,17 @@ int io_reserve(httpd_io* io, size_t wanted) {
         size *= 2;
     if (size > IO_LIMIT)
         size = IO_LIMIT;
+    // An empty buffer is exchanged, not copied.
+    if (io->head == 0 && (size == IO_FIRST_CHUNK || size == IO_LIMIT)) {
+        char* fresh = take_buffer(size);
+        if (!fresh)
+            return io->size > io->head ? 0 : -1;
+        if (io->buf)
+            give_buffer(io->buf, io->size);
+        io->buf = fresh;
+        io->size = size;
+        return 0;
+    }
     char* grown = static_cast<char*>(realloc(io->buf, size));
     if (!grown)
         return io->size > io->head ? 0 : -1;
@@ -70,7 +127,8 @@ void io_clear(httpd_io* io) {
 }
 
 void io_release(httpd_io* io) {
-    free(io->buf);
+    if (io->buf)
+        give_buffer(io->buf, io->size);
     io->buf = nullptr;
     io->size = io->head = io->tail = 0;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 namespace {
@@ -336,4 +337,28 @@ void serve_put_delete(httpd_connection* c) {
     c->loc.io_class = &io_file;
     c->loc.chan.fd = fd;
     c->loc.flags |= FLAG_W | FLAG_NO_WAIT;
+}
+
+// A file reply of known length to a plain socket goes from the page cache to the socket, once its
+// header block is out.
+int sends_directly(const httpd_connection* c) {
+    return c->loc.io_class == &io_file && (c->loc.flags & FLAG_R) && c->loc.content_len &&
+           c->rem.io_class == &io_socket && !(c->loc.flags & FLAG_HELD);
+}
+
+void send_file_direct(httpd_connection* c) {
+    httpd_stream* loc = &c->loc;
+    big_int_t sent = loc->io.total - loc->headers_len;
+    big_int_t left = loc->content_len > sent ? loc->content_len - sent : 0;
+    ssize_t n = left ? sendfile(c->rem.chan.fd, loc->chan.fd, nullptr, left < IO_LIMIT ? left : IO_LIMIT) : 0;
+    if (n > 0) {
+        loc->io.total += n;
+        c->expire = httpd_now + IDLE_TIMEOUT;
+        if (static_cast<big_int_t>(n) == left)
+            end_stream(loc);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        // The file shrank or the client went: the reply cannot be completed.
+        c->must_close = 1;
+        end_stream(loc);
+    }
 }

@@ -97,8 +97,10 @@ void setup_dh(SSL_CTX* ssl_ctx, const char* file) {
     }
 }
 
+// Ephemeral elliptic-curve keys on prime256v1; X25519 is accepted too, so that clients offering it first
+// need no second round trip.
 void setup_ecdh(SSL_CTX* ssl_ctx) {
-    if (SSL_CTX_set1_groups_list(ssl_ctx, "P-256") != 1) {
+    if (SSL_CTX_set1_groups_list(ssl_ctx, "P-256:X25519") != 1) {
         server_log(LOG_NOTICE, nullptr, "failed to set up elliptic curve DH params");
         ERR_clear_error();
     }
@@ -135,7 +137,11 @@ int write_ssl(httpd_stream* stream, const void* data, size_t length) {
     return tls_result(stream, SSL_write(stream->chan.ssl.ssl, data, static_cast<int>(length)));
 }
 
+// A reply that ends with the connection needs the close alert, or the client cannot tell it from a cut one.
 void close_ssl(httpd_stream* stream) {
+    if (stream->flags & FLAG_TLS_DONE)
+        SSL_shutdown(stream->chan.ssl.ssl);
+    ERR_clear_error();
     close(stream->chan.ssl.sock);
     SSL_free(stream->chan.ssl.ssl);
     stream->chan.ssl.sock = -1;
@@ -165,9 +171,10 @@ void setup_tls(httpd_context* ctx) {
     setup_dh(ssl_ctx, file);
     setup_ecdh(ssl_ctx);
     // Replies are written from a buffer that moves between retries and may go out in parts; idle
-    // connections give their record buffers back.
+    // connections give their record buffers back; the chain is the one in the file, not built anew for
+    // every handshake.
     SSL_CTX_set_mode(ssl_ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE |
-                                  SSL_MODE_RELEASE_BUFFERS);
+                                  SSL_MODE_RELEASE_BUFFERS | SSL_MODE_NO_AUTO_CHAIN);
     ctx->ssl_ctx = ssl_ctx;
 }
 

@@ -74,7 +74,7 @@ int is_list_separator(char c) {
 void store_named_option(httpd_context* ctx, const char* name, const char* value) {
     int option = find_option(name);
     if (option < 0)
-        server_log(LOG_FATAL, nullptr, "no such option: [%s]", name);
+        return server_log(LOG_FATAL, nullptr, "no such option: [%s]", name);
     store_option(ctx, option, value);
 }
 

@@ -113,7 +113,9 @@ void collect_descriptors(httpd_worker* worker, descriptor_sets* sets, int* wait_
             watch(loc->chan.cgi.sock, &sets->write, sets);
         if (io_data_len(&loc->io) > 0 && !held)
             watch(rem->chan.fd, &sets->write, sets);
-        if (stream_read_room(loc) > 0 && (loc->flags & FLAG_R) && (loc->flags & FLAG_NO_WAIT) && !held)
+        if (sends_directly(c) && io_data_len(&loc->io) == 0)
+            watch(rem->chan.fd, &sets->write, sets);
+        else if (stream_read_room(loc) > 0 && (loc->flags & FLAG_R) && (loc->flags & FLAG_NO_WAIT) && !held)
             *wait_ms = 0;
         if (body_data_len(c) > 0 && (loc->flags & FLAG_W) && (loc->flags & FLAG_NO_WAIT))
             *wait_ms = 0;

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -65,6 +66,8 @@ httpd_context* httpd_init(int argc, char* argv[]) {
     list_init(&ctx->ssi_funcs);
     list_init(&ctx->listeners);
     list_init(&ctx->workers);
+    // A client that goes away must give a write error, not end the process.
+    signal(SIGPIPE, SIG_IGN);
     httpd_now = time(nullptr);
     RAND_bytes(ctx->nonce_key, sizeof ctx->nonce_key);
 
@@ -150,7 +153,7 @@ void httpd_register_ssi_func(httpd_context* ctx, const char* name, httpd_callbac
 void httpd_set_option(httpd_context* ctx, const char* name, const char* value) {
     int option = find_option(name);
     if (option < 0)
-        server_log(LOG_FATAL, nullptr, "no such option: [%s]", name);
+        return server_log(LOG_FATAL, nullptr, "no such option: [%s]", name);
     call_option_setter(ctx, option, value);
     store_option(ctx, option, value);
 }

@@ -155,6 +155,24 @@ TEST_F(AuthTest, WithoutAPutFileNothingIsWritten) {
     EXPECT_NE(stat((root() + "/x.txt").c_str(), &st), 0);
 }
 
+TEST(ProtectTest, PrefixMappingProtectsCallbacksAndLogsMissingFiles) {
+    testsupport::TempDir dir;
+    httpd_edit_password_file(dir.file("p.passwd").c_str(), "moxel", "bob", "secret");
+    TestServer server({"-auth_realm", "moxel", "-error_log", dir.file("error.log"), "-protect",
+                       "/admin=" + dir.file("p.passwd") + ",/gone=" + dir.file("missing")});
+    httpd_register_uri(server.ctx, "/*", page, nullptr);
+    server.start();
+    std::string base = "curl -s -w ' %{http_code}' http://127.0.0.1:" + std::to_string(server.port());
+    EXPECT_EQ(run(base + "/admin/x"), "Error: 401\r\n 401");
+    EXPECT_EQ(run(base + "/admin/x --digest -u bob:secret"), "callback for bob 200");
+    EXPECT_EQ(run(base + "/gone/x"), "callback for - 200");
+    std::string log = readFile(dir.file("error.log"));
+    EXPECT_NE(log.find("] [error] [client 127.0.0.1] \"GET /gone/x HTTP/1.1\" check_auth: cannot open " +
+                       dir.file("missing") + ": No such file or directory\n"),
+              std::string::npos)
+        << log;
+}
+
 TEST(PasswordFileTest, EditorReplacesTheLineOfUserAndRealmAndDropsBrokenLines) {
     testsupport::TempDir dir;
     std::string file = dir.file("passwd");

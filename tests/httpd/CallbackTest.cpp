@@ -132,6 +132,49 @@ TEST(CallbackTest, UnfinishedCallbackIsCalledAgainAndToldOfTheAbort) {
     EXPECT_EQ(seen.all(), (std::vector<std::string>{"called again", "aborted"}));
 }
 
+void not_found_page(httpd_arg* arg) {
+    reply(arg, std::string("custom ") + httpd_get_env(arg, "REQUEST_URI"));
+}
+
+TEST(CallbackTest, ErrorHandlerProducesTheErrorReply) {
+    TestServer server({});
+    httpd_handle_error(server.ctx, 404, not_found_page, nullptr);
+    server.start();
+    EXPECT_EQ(fetch(server.port(), "GET /nothing HTTP/1.1\r\n\r\n"), "custom /nothing");
+}
+
+std::atomic<void*> paused_connection{nullptr};
+
+// Writes its first half, pauses, and finishes when woken.
+void paused_page(httpd_arg* arg) {
+    if (!arg->state) {
+        httpd_printf(arg, "HTTP/1.1 200 OK\r\n\r\nfirst ");
+        arg->state = arg->connection;
+        arg->flags |= HTTPD_PAUSE;
+        paused_connection = arg->connection;
+    } else if (!paused_connection) {
+        httpd_printf(arg, "second");
+        arg->flags |= HTTPD_DONE;
+    }
+}
+
+TEST(CallbackTest, PausedOutputFlowsAfterWakeup) {
+    TestServer server({});
+    httpd_register_uri(server.ctx, "/paused", paused_page, nullptr);
+    server.start();
+    Client client(server.port());
+    client.send("GET /paused HTTP/1.1\r\n\r\n");
+    for (int i = 0; i < 100 && !paused_connection; ++i)
+        usleep(10000);
+    ASSERT_NE(paused_connection.load(), nullptr);
+    EXPECT_FALSE(client.closedByServer(1));
+    EXPECT_EQ(client.received(), "");
+    void* connection = paused_connection.exchange(nullptr);
+    httpd_wakeup(connection);
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_EQ(client.received(), "HTTP/1.1 200 OK\r\n\r\nfirst second");
+}
+
 TEST(CallbackTest, FirstRegisteredPatternWins) {
     TestServer server({});
     httpd_register_uri(server.ctx, "/a*", first_page, nullptr);

@@ -134,6 +134,35 @@ TEST_F(RequestTest, RequestArrivingByteByByteIsParsedOnce) {
     EXPECT_NE(replies[0].body.find("POST /cb - [xyz]"), std::string::npos);
 }
 
+// Driven on this thread, so that the connection's clock can be moved into the past.
+TEST(RequestTimeoutTest, SlowHeadersAndIdleConnectionsEnd) {
+    struct {
+        const char* name;
+        std::string sent;
+        time_t httpd_connection::*clock;
+        time_t moved;
+    } cases[] = {
+        {"header block late", "GET / HTTP/1.1\r\nHost: x\r\n", &httpd_connection::birth, HEADER_TIMEOUT + 1},
+        {"idle after a reply", "GET /missing HTTP/1.1\r\n\r\n", &httpd_connection::expire, IDLE_TIMEOUT + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestServer server({});
+        Client client(server.port());
+        client.send(c.sent);
+        httpd_worker* worker = reinterpret_cast<httpd_worker*>(server.ctx->workers.next);
+        for (int i = 0; i < 20; ++i)
+            httpd_poll(server.ctx, 10);
+        ASSERT_EQ(worker->num_conns, 1);
+        httpd_connection* connection = reinterpret_cast<httpd_connection*>(worker->connections.next);
+        connection->*c.clock -= c.moved;
+        for (int i = 0; i < 5; ++i)
+            httpd_poll(server.ctx, 10);
+        EXPECT_EQ(worker->num_conns, 0);
+        EXPECT_TRUE(client.closedByServer(1));
+    }
+}
+
 TEST(RequestParsingTest, HeaderBlockLength) {
     struct {
         std::string data;
