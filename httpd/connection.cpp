@@ -154,16 +154,16 @@ void serve_connection(httpd_connection* c, int remote_ready, int local_ready) {
         read_stream(rem);
     if (!(rem->flags & (FLAG_PARSED | FLAG_STOPPED)) && io_data_len(&rem->io) > 0)
         parse_http_request(c);
-    if (sends_directly(c)) {
-        if (io_data_len(&loc->io) == 0)
-            send_file_direct(c);
-    } else if (local_ready && (loc->flags & FLAG_R) && stream_read_room(loc) > 0) {
+    // A file is always ready: its first part goes out with the header block of a reply made in this pass.
+    int local_now = local_ready || loc->io_class == &io_file;
+    if (!sends_directly(c) && local_now && (loc->flags & FLAG_R) && stream_read_room(loc) > 0)
         read_stream(loc);
-    }
     if (body_data_len(c) > 0 && (loc->flags & FLAG_W) && loc->io_class && loc->io_class->write)
         write_stream(rem, loc);
     if (io_data_len(&loc->io) > 0 && rem->io_class && !(loc->flags & FLAG_HELD))
         write_stream(loc, rem);
+    if (sends_directly(c) && io_data_len(&loc->io) == 0)
+        send_file_direct(c);
     check_cgi_timeout(c);
     int header_late = !(rem->flags & FLAG_PARSED) && httpd_now - c->birth > HEADER_TIMEOUT;
     if (c->expire < httpd_now || header_late || (rem->flags & FLAG_STOPPED))

@@ -266,15 +266,34 @@ int has_extension(httpd_context* ctx, int option, const char* path) {
     return 0;
 }
 
+namespace {
+
+// The canonical form of a root or alias directory, looked up again at most once a second.
+const char* resolved_base_of(const char* base) {
+    thread_local char last_base[PATH_MAX] = "";
+    thread_local char resolved[PATH_MAX] = "";
+    thread_local time_t resolved_at = 0;
+    if (strcmp(last_base, base) != 0 || resolved_at != httpd_now || !resolved[0]) {
+        snprintf(last_base, sizeof last_base, "%s", base);
+        resolved_at = httpd_now;
+        if (!realpath(base, resolved))
+            resolved[0] = '\0';
+    }
+    return resolved[0] ? resolved : nullptr;
+}
+
+} // namespace
+
 // The path, canonicalised with its symbolic links resolved, must lie inside the root or alias
 // directory that starts it. A path that does not exist yet is judged by its deepest existing ancestor.
 int confined_path(httpd_connection* c, const char* path) {
-    char base[PATH_MAX], resolved_base[PATH_MAX], resolved[PATH_MAX];
+    char base[PATH_MAX], resolved[PATH_MAX];
     if (c->base_len == 0 || c->base_len >= sizeof base)
         return 0;
     memcpy(base, c->path, c->base_len);
     base[c->base_len] = '\0';
-    if (!realpath(base, resolved_base) || !existing_ancestor(path, resolved))
+    const char* resolved_base = resolved_base_of(base);
+    if (!resolved_base || !existing_ancestor(path, resolved))
         return 0;
     size_t len = strlen(resolved_base);
     if (len == 1)
