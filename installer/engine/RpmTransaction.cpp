@@ -106,7 +106,7 @@ void RpmTransaction::run(const std::string& packages) {
         throw cannotMakeTransaction();
     std::string found = problems();
     if (!found.empty()) {
-        output += found;
+        output += found + "\n";
         throw error(error::dependencies, 1, 1, 2) << Messages().getMessage("err_rpmtrans_check") << "\n"
                                                   << packages << "\n"
                                                   << found;
@@ -116,7 +116,7 @@ void RpmTransaction::run(const std::string& packages) {
     if (result == 0)
         return;
     found = problems();
-    output += found;
+    output += found.empty() ? "" : found + "\n";
     throw error(error::packages, 1, 2, 2) << Messages().getMessage("err_rpmtrans_err") << "\n"
                                           << packages << "\n"
                                           << (found.empty() ? output : found);
@@ -128,7 +128,7 @@ std::string RpmTransaction::problems() const {
     rpmpsi iterator = rpmpsInitIterator(set);
     while (rpmProblem problem = rpmpsiNext(iterator)) {
         char* line = rpmProblemString(problem);
-        text += std::string(line ? line : "") + "\n";
+        text += std::string(text.empty() ? "" : "\n") + (line ? line : "");
         free(line);
     }
     rpmpsFreeIterator(iterator);

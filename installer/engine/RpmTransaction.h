@@ -28,7 +28,7 @@ public:
     const std::string& getOutput() const { return output; }
 
 private:
-    // rpm's problems, one per line; empty when there are none.
+    // rpm's problems, one per line, no line end after the last; empty when there are none.
     std::string problems() const;
 
     rpmts_s* ts;

@@ -66,6 +66,9 @@ public:
                      SystemSpecificConfigurator* configurator = nullptr, const std::string& rpmRoot = "/")
         : Installer(repository, nullptr, configurator, stages, rpmRoot), trace(trace) {}
 
+    // One group through the base class's rpm step.
+    void runGroup(const cpkgs_t& group) { Installer::executeGroup(group); }
+
     const cpkgs_t& resolveDependencies() override {
         packages = plan;
         bootstrapperPackages = bootstrapper;
