@@ -149,22 +149,6 @@ TEST_F(InstallerSandboxTest, AGroupThatCannotBeResolvedIsRefused) {
     EXPECT_TRUE(groups().empty());
 }
 
-// Settles versions as yum and apt do.
-class SettlingConfigurator : public SystemSpecificConfigurator {
-public:
-    void reconfigureSources() override {}
-    void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
-    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
-    bool settlesVersions() const override { return true; }
-
-protected:
-    const Package* doGetAvailablePackage(const std::string&) override { return nullptr; }
-    void doConfigureSystem() override {}
-    void doPrepare() override {}
-    void doCleanup() override {}
-    void doFinalize() override {}
-};
-
 TEST_F(InstallerSandboxTest, DowngradesAreRefusedUnlessThePackageManagerSettlesVersions) {
     store.add(repository, "web", "2.0-1", 's');
     store.add(repository, "web", "1.5-1", 's');
@@ -191,7 +175,8 @@ TEST_F(InstallerSandboxTest, DowngradesAreRefusedUnlessThePackageManagerSettlesV
 
 TEST_F(InstallerSandboxTest, DowngradeCheckIsLeftToAPackageManagerThatSettlesVersions) {
     store.add(repository, "web", "2.0-1", 's');
-    SettlingConfigurator yum;
+    enginetest::RecordingConfigurator yum;
+    yum.settling = true;
     PlannedInstaller installer(&repository, stages, trace, &yum);
     installer.plan = {store.add(repository, "web", "1.9-1", 'b')};
     installer.resolveDependencies();

@@ -7,6 +7,7 @@
 #include "common/runtime/error.h"
 #include "installer/engine/Installer.h"
 #include "installer/engine/StageActions.h"
+#include "installer/engine/SystemSpecificConfigurator.h"
 
 #include <memory>
 #include <set>
@@ -92,6 +93,25 @@ protected:
     }
 
     std::vector<std::string>& trace;
+};
+
+// Counts reconfigurations; may settle versions as yum and apt do; offers no back end of its own.
+class RecordingConfigurator : public SystemSpecificConfigurator {
+public:
+    void reconfigureSources() override { ++reconfigured; }
+    void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
+    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
+    bool settlesVersions() const override { return settling; }
+
+    int reconfigured = 0;
+    bool settling = false;
+
+protected:
+    const Package* doGetAvailablePackage(const std::string&) override { return nullptr; }
+    void doConfigureSystem() override {}
+    void doPrepare() override {}
+    void doCleanup() override {}
+    void doFinalize() override {}
 };
 
 // Packages that outlive every repository of the test.
