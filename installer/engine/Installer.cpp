@@ -11,12 +11,14 @@
 #include "installer/catalogue/ProductsProgress.h"
 #include "installer/driver/Options.h"
 #include "installer/driver/ReportError.h"
+#include "installer/engine/GroupResolutions.h"
 #include "installer/engine/RpmTransaction.h"
 #include "installer/engine/StageActions.h"
 #include "installer/engine/SystemSpecificConfigurator.h"
 
 #include <algorithm>
 #include <sstream>
+#include <unordered_set>
 
 namespace {
 
@@ -30,19 +32,6 @@ bool isRequirer(const Package* package) {
 
 bool isInstalled(const Package* package) {
     return package->getType() == 's';
-}
-
-bool contains(const cpkgs_t& list, const Package* package) {
-    return std::find(list.begin(), list.end(), package) != list.end();
-}
-
-// The same name and version in another architecture, not installed yet.
-const Package* findTwin(const Package* package, const cpkgs_t& installList) {
-    for (const Package* other : installList)
-        if (other != package && other->getName() == package->getName() && other->hasVersion() &&
-            package->hasVersion() && other->getVersion() == package->getVersion())
-            return isInstalled(other) ? nullptr : other;
-    return nullptr;
 }
 
 std::string joined(const cpkgs_t& group, const std::string& separator) {
@@ -166,20 +155,23 @@ void Installer::installPackages(const cpkgs_t& list) {
 
     Progress::stage(4, static_cast<uint32_t>(installList.size()));
     ProductsProgress* progress = ProductsProgress::instance();
+    GroupResolutions resolutions(tiny, installList);
     cpkgs_t group;
     while (std::any_of(installList.begin(), installList.end(),
                        [](const Package* p) { return !isInstalled(p); })) {
         Progress::checkTermination();
-        prepareInstallStep(group, installList, tiny);
+        prepareInstallStep(group, installList, tiny, resolutions);
         executeGroup(group);
         if (progress)
             for (const Package* member : group)
                 progress->set_progress(3, member->getName().str());
         updateSystemRepository(group);
+        resolutions.forget(group);
     }
 }
 
-void Installer::prepareInstallStep(cpkgs_t& group, const cpkgs_t& installList, Repository& tiny) {
+void Installer::prepareInstallStep(cpkgs_t& group, const cpkgs_t& installList, Repository& tiny,
+                                   GroupResolutions& resolutions) {
     group.clear();
     auto first = std::find_if(installList.begin(), installList.end(),
                               [](const Package* p) { return !isInstalled(p); });
@@ -191,19 +183,17 @@ void Installer::prepareInstallStep(cpkgs_t& group, const cpkgs_t& installList, R
     bool stepReady = false;
     for (;;) {
         bool groupReady = false;
+        std::unordered_set<const Package*> members(group.begin(), group.end());
         for (size_t index = 0; index < group.size(); ++index) {
-            cpkgs_t needed;
-            PkgManager resolver(&tiny, &needed, Options::instance().forceRemovePackagesTree);
-            resolver.setOsArch(Opsys().getArch());
-            resolver.setSolutionLevel(5);
-            resolver.addRequested(installList);
             const Package* current = group[index];
-            const Package* twin = findTwin(current, installList);
+            const Package* twin = resolutions.findTwin(current);
             Log::stream(3, true) << "DEBUG: prepareInstallStep: currPackage is " << current->getFileName();
             if (twin)
                 Log::stream(3, true) << "DEBUG: prepareInstallStep: currPackage2 is " << twin->getFileName();
-            resolveFor(resolver, needed, current, twin);
-            if (growGroup(group, needed, current, twin))
+            const cpkgs_t* needed = resolutions.find(current, twin);
+            if (!needed)
+                needed = &resolutions.keep(current, twin, resolveFor(tiny, installList, current, twin));
+            if (growGroup(group, members, *needed, current, twin))
                 groupReady = true;
         }
         if (groupReady)
@@ -221,8 +211,13 @@ void Installer::prepareInstallStep(cpkgs_t& group, const cpkgs_t& installList, R
     }
 }
 
-void Installer::resolveFor(PkgManager& resolver, cpkgs_t& needed, const Package* package,
-                           const Package* twin) {
+cpkgs_t Installer::resolveFor(Repository& tiny, const cpkgs_t& installList, const Package* package,
+                              const Package* twin) {
+    cpkgs_t needed;
+    PkgManager resolver(&tiny, &needed, Options::instance().forceRemovePackagesTree);
+    resolver.setOsArch(Opsys().getArch());
+    resolver.setSolutionLevel(5);
+    resolver.addRequested(installList);
     for (int attempt = 1;; ++attempt) {
         try {
             resolver.clearNecessary();
@@ -243,10 +238,11 @@ void Installer::resolveFor(PkgManager& resolver, cpkgs_t& needed, const Package*
     for (const Package* result : needed)
         Log::stream(3, true) << "DEBUG: (" << result->getType() << ") " << result->getFileName();
     Log::stream(3, true) << "DEBUG: ----  end of resolving results ---- ";
+    return needed;
 }
 
-bool Installer::growGroup(cpkgs_t& group, const cpkgs_t& needed, const Package* current,
-                          const Package* twin) {
+bool Installer::growGroup(cpkgs_t& group, std::unordered_set<const Package*>& members, const cpkgs_t& needed,
+                          const Package* current, const Package* twin) {
     bool nonSystemFound = std::any_of(needed.begin(), needed.end(), [&](const Package* p) {
         return p != current && p != twin && !isInstalled(p);
     });
@@ -258,7 +254,7 @@ bool Installer::growGroup(cpkgs_t& group, const cpkgs_t& needed, const Package* 
         for (const Package* result : needed) {
             if (isInstalled(result))
                 continue;
-            if (contains(group, result)) {
+            if (!members.insert(result).second) {
                 Log::stream(3, true) << "DEBUG: prepareInstallStep: " << *result
                                      << " is already in installGroup.";
                 continue;
@@ -273,7 +269,9 @@ bool Installer::growGroup(cpkgs_t& group, const cpkgs_t& needed, const Package* 
         << "DEBUG: prepareInstallStep: there is no non-system packages in necessaryList, push "
            "only currPackage in installGroup, set groupReady flag";
     group.assign(1, current);
+    members = {current};
     if (twin) {
+        members.insert(twin);
         Log::stream(3, true) << "DEBUG: prepareInstallStep: add currPackage2 " << *twin << " to installGroup";
         group.push_back(twin);
     }

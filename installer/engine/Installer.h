@@ -5,8 +5,10 @@
 
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 class ComponentManager;
+class GroupResolutions;
 class Package;
 class ProductsProgress;
 class Repository;
@@ -50,7 +52,8 @@ protected:
 
     // The next group of packages that can be installed together, from the first package of the
     // install list that is not installed yet.
-    void prepareInstallStep(cpkgs_t& group, const cpkgs_t& installList, Repository& tiny);
+    void prepareInstallStep(cpkgs_t& group, const cpkgs_t& installList, Repository& tiny,
+                            GroupResolutions& resolutions);
     // Records the group as installed in the run's repository: what it obsoletes or upgrades goes.
     void updateSystemRepository(const cpkgs_t& group);
 
@@ -66,10 +69,12 @@ protected:
 private:
     // Adds what the current package still needs to the group; when it needs nothing more, the group
     // becomes the package (with its twin) and is final: returns true.
-    bool growGroup(cpkgs_t& group, const cpkgs_t& needed, const Package* current, const Package* twin);
-    // The requirements of the package and of its twin into `needed`, retried while the resolver
-    // black-lists its way to a solution.
-    void resolveFor(PkgManager& resolver, cpkgs_t& needed, const Package* package, const Package* twin);
+    bool growGroup(cpkgs_t& group, std::unordered_set<const Package*>& members, const cpkgs_t& needed,
+                   const Package* current, const Package* twin);
+    // What the package and its twin need, by a fresh resolver over the tiny repository, retried while
+    // the resolver black-lists its way to a solution.
+    cpkgs_t resolveFor(Repository& tiny, const cpkgs_t& installList, const Package* package,
+                       const Package* twin);
     // Progress, log and report lines of a group.
     void announceGroup(const cpkgs_t& group);
     void runTransaction(const cpkgs_t& group);
