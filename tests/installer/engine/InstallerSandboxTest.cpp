@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,14 @@ TEST_F(InstallerSandboxTest, GroupsHoldWhatMustBeInstalledTogether) {
              return {s.add(r, "a", "1.0", 'b'), r.addRemoverFor("old")};
          },
          {"group a", "group dummy_obsoleter_old"}},
+        {"a remover that a conflicting package needs runs before it",
+         [](Repository& r, PackageStore& s) -> cpkgs_t {
+             s.add(r, "old", "1.0", 's');
+             Package* fresh = s.add(r, "fresh", "1.0", 'b');
+             fresh->addConflict("old");
+             return {fresh, r.addRemoverFor("old")};
+         },
+         {"group dummy_obsoleter_old", "group fresh"}},
         {"installed packages and requirers are left out",
          [](Repository& r, PackageStore& s) -> cpkgs_t {
              Package* requirer = s.add(r, "wants-a", "0.0", 'd', {"a"});
@@ -195,6 +204,7 @@ TEST_F(InstallerSandboxTest, StagesRunInOrderAndAFailureStopsWhereItHappens) {
                        "install extensions of 2"};
     struct Case {
         const char* name;
+        // A sequence of actions, or "download".
         const char* failingSequence;
         const char* failingGroup;
         Trace trace;
@@ -203,6 +213,12 @@ TEST_F(InstallerSandboxTest, StagesRunInOrderAndAFailureStopsWhereItHappens) {
         std::string state;
     } cases[] = {
         {"success", "", "", all, "", "boot:s a:s b:s "},
+        {"the download fails: nothing else runs",
+         "download",
+         "",
+         {},
+         "the update server is gone\n",
+         "boot:b a:b b:b "},
         {"prep actions fail: no package is touched and nothing is rolled back",
          "prep",
          "",
@@ -236,6 +252,7 @@ TEST_F(InstallerSandboxTest, StagesRunInOrderAndAFailureStopsWhereItHappens) {
         installer.bootstrapper = {store.add(run, "boot", "1.0", 'b')};
         installer.plan = {store.add(run, "a", "1.0", 'b'), store.add(run, "b", "1.0", 'b')};
         installer.failingGroup = c.failingGroup;
+        installer.failingDownload = std::string(c.failingSequence) == "download";
         installer.resolveDependencies();
         if (c.error.empty()) {
             EXPECT_NO_THROW(installer.install());
@@ -268,6 +285,113 @@ TEST_F(InstallerSandboxTest, AGroupOfAnUnknownPackageKindIsRefusedAndReported) {
                                        "Return code: -1\n"
                                        "Output:\n"));
     EXPECT_EQ((Trace{"step install_install_package: Installing the package plain-1.0.noarch"}), trace);
+}
+
+// A product of `size` packages drawn from a seed: requirements on other packages of the product
+// (cycles included), on capabilities that two packages provide, and on installed libraries; the plan
+// lists the packages in a shuffled order.
+cpkgs_t randomProduct(Repository& repository, PackageStore& store, unsigned seed, int size) {
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % range;
+    };
+    for (int i = 0; i < 5; ++i)
+        store.add(repository, "lib" + std::to_string(i), "1.0", 's');
+    cpkgs_t plan;
+    for (int i = 0; i < size; ++i) {
+        std::vector<std::string>
+        requires;
+        for (unsigned n = next(4); n > 0; --n) {
+            switch (next(3)) {
+            case 0:
+                requires
+                .push_back("p" + std::to_string(next(size)));
+                break;
+            case 1:
+                requires
+                .push_back("cap" + std::to_string(next(size / 4 + 1)));
+                break;
+            default:
+                requires
+                .push_back("lib" + std::to_string(next(5)));
+            }
+        }
+        Package* package = store.add(repository, "p" + std::to_string(i), "1.0", 'b', requires);
+        package->addProvide("cap" + std::to_string(i / 2 % (size / 4 + 1)));
+        plan.insert(plan.begin() + next(plan.size() + 1), package);
+    }
+    return plan;
+}
+
+// The groups as formed with a fresh resolver for every package of every walk, the installation's
+// resolver answers kept for none.
+Trace groupsResolvedAfresh(Repository& run, const cpkgs_t& plan) {
+    Repository tiny;
+    for (const Package* package : plan)
+        tiny.addPackage(const_cast<Package*>(package), nullptr);
+    for (Package* package : run.getPackages())
+        if (package->getType() == 's')
+            tiny.addPackage(package, nullptr);
+    tiny.resolveRequires();
+    auto needs = [&](const Package* package) {
+        cpkgs_t needed;
+        PkgManager resolver(&tiny, &needed, false);
+        resolver.setOsArch("x86_64");
+        resolver.setSolutionLevel(5);
+        resolver.addRequested(plan);
+        resolver.findRequiredFor(package);
+        return needed;
+    };
+    auto installed = [](const Package* p) { return p->getType() == 's'; };
+    Trace groups;
+    for (;;) {
+        auto first = std::find_if(plan.begin(), plan.end(), [&](const Package* p) { return !installed(p); });
+        if (first == plan.end())
+            return groups;
+        cpkgs_t group{*first};
+        for (bool stepReady = false;; stepReady = true) {
+            bool ready = false;
+            for (size_t index = 0; index < group.size(); ++index) {
+                const Package* current = group[index];
+                const cpkgs_t needed = needs(current);
+                bool more = false;
+                for (const Package* p : needed)
+                    if (p != current && !installed(p)) {
+                        more = true;
+                        if (std::find(group.begin(), group.end(), p) == group.end())
+                            group.push_back(p);
+                    }
+                if (!more) {
+                    group = {current};
+                    ready = true;
+                }
+            }
+            if (ready || stepReady)
+                break;
+            group.erase(group.begin(), group.end() - 1);
+        }
+        groups.push_back("group " + enginetest::names(group));
+        for (const Package* member : group)
+            const_cast<Package*>(member)->setType('s');
+    }
+}
+
+TEST_F(InstallerSandboxTest, KeptResolverAnswersFormTheSameGroupsAsFreshOnes) {
+    for (unsigned seed : {4u, 16u, 32u, 42u}) {
+        SCOPED_TRACE(seed);
+        Repository fresh;
+        const cpkgs_t freshPlan = randomProduct(fresh, store, seed, 40);
+        const Trace expected = groupsResolvedAfresh(fresh, freshPlan);
+
+        Repository run;
+        Trace lines;
+        RecordingStages recording(lines);
+        PlannedInstaller installer(&run, recording, lines);
+        installer.plan = randomProduct(run, store, seed, 40);
+        installer.resolveDependencies();
+        installer.installPackages(installer.getPackages());
+        EXPECT_EQ(expected, lines);
+    }
 }
 
 } // namespace

@@ -81,9 +81,14 @@ public:
     bool recordGroups = true;
     // The group that starts with a package of this name fails.
     std::string failingGroup;
+    bool failingDownload = false;
 
 protected:
-    void download() override { trace.push_back("download"); }
+    void download() override {
+        if (failingDownload)
+            throw error(error::repository, 1, 1, 2) << "the update server is gone";
+        trace.push_back("download");
+    }
     void executeGroup(const cpkgs_t& group) override {
         if (!recordGroups)
             return Installer::executeGroup(group);
