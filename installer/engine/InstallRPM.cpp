@@ -33,6 +33,7 @@ void InstallRPM::NotCheckedToUpdates::done() {
 const cpkgs_t& InstallRPM::resolveDependencies() {
     repository->getFull();
     stages.reportProgressStep("searching_need_pkgs", Messages().getMessage("searching_need_pkgs"));
+    bootstrapperPackages.clear();
     componentManager->getBootstrapperPackagesToInstall(bootstrapperPackages, repository.get());
     if (!packages.empty())
         throw internal_error("installer/InstallRPM", 88);
