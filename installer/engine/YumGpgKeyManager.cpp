@@ -14,10 +14,11 @@ const char* const step = "removeInstalledMoxelKeys";
 const char* const keysQuery =
     "rpm -qa 'gpg-pubkey*' --queryformat '%{Name}-%{Version}-%{Release} %{Summary}\\n'";
 
+// rpm summarises a key as "gpg(<uid>)", from 4.17 on as "<uid> public key".
 bool isMakerSummary(const std::string& summary) {
     const std::vector<std::string>& identities = YumGpgKeyManager::makerIdentities();
     return std::any_of(identities.begin(), identities.end(), [&summary](const std::string& identity) {
-        return summary == "gpg(" + identity + ")";
+        return summary == "gpg(" + identity + ")" || summary == identity + " public key";
     });
 }
 
