@@ -31,10 +31,10 @@ protected:
     void download() override {}
     // The wait before another attempt while dpkg's lock is held.
     virtual void pauseBeforeRetry(int seconds);
-
-private:
     // Adds what the simulation installs and removes to the main list.
     void readSimulation(const std::string& output);
+
+private:
     void reportResolveFailure(const error& failure, const std::string& command, int code,
                               const std::string& output) const;
     // Runs the command until it does not fail for dpkg's lock; the last exit code.
