@@ -35,7 +35,8 @@ public:
     ~auto_configurator();
 
     // Lets the held configurator go and holds this one (null: a DummyConfigurator). Errors of the
-    // old one's cleanup and finalisation reach the caller, and the old one stays held.
+    // old one's cleanup and finalisation reach the caller: the old one stays held, the new one is
+    // destroyed.
     void reset(SystemSpecificConfigurator* configurator);
 
     // Valid until the next reset or the holder's end.
