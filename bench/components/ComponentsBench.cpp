@@ -135,7 +135,8 @@ public:
 // Everything a run keeps while the tree lives.
 struct Tree {
     explicit Tree(const Catalogue& catalogue)
-        : fetcher(catalogue.source(), catalogue.target()), repository(catalogue.installed), sources(&repository) {
+        : fetcher(catalogue.source(), catalogue.target()), repository(catalogue.installed), sources(&repository),
+          patches(&fetcher, &components) {
         BuildManager manager(fetcher, "");
         manager.calculateReleaseStates(&catalogue.installed);
         for (int p = 0; p < productCount; ++p)

@@ -111,7 +111,7 @@ TEST_F(EngineSandboxTest, InstallationTypeOfAFreshReleaseGivesTheExactPlan) {
     ComponentManager components;
     SourceManager sources(&repository);
     ParamManager params;
-    MicroUpdateManager patches;
+    MicroUpdateManager patches(&fetcher, &components);
     std::vector<boost::shared_ptr<ProductInf3FileGuard>> guards;
     {
         BuildLoader loader(&repository, &components, &fetcher, &sources, &params, &patches, &guards);

@@ -54,7 +54,8 @@ std::vector<FieldCheck> moxelCommon(const char* f) {
          "post_install|Services|examine/check-services.sh||"
          "--rc={RC} --from={FROM_RELEASE_VERSION} --to={TO_RELEASE_VERSION}|always|"},
         {f, "build.bootstrapper.element",
-         "bootstrapper: package, prep/execute, post/execute, post/commit, pkgs/rollback, prep/execute"},
+         "bootstrapper: package, prep/execute, post/execute, post/commit, pkgs/rollback, prep/execute, "
+         "post-patch/execute"},
         {f, "product.id", "moxel"},
         {f, "product.keyPackages", "[moxeltest-core] [moxeltest-core-libs]"},
         {f, "product.upgradeCodes", "MOXEL-UPGRADE-18"},

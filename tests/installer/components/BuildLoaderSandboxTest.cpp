@@ -55,7 +55,7 @@ const std::string extensionsBuild = "extensions/1.0.0/debian-12-x86_64.build.inf
 // Everything one run keeps while the tree is built, in the order the run driver makes it.
 struct LoadRun {
     LoadRun(const std::string& source, const std::string& target)
-        : fetcher(source + "/", target), sources(&repository) {
+        : fetcher(source + "/", target), sources(&repository), patches(&fetcher, &components) {
         catalogue = std::make_unique<BuildManager>(fetcher, "");
         catalogue->calculateReleaseStates(&repository);
     }
@@ -302,7 +302,7 @@ TEST_F(BuildLoaderSandboxTest, ReleaseBuildTakesWhatItsDescriptionSays) {
     EXPECT_EQ(build._examine[1].baseDir, "moxel/18.0.1/");
     ASSERT_EQ(build._bootstrapper_packages.size(), 1u);
     EXPECT_EQ(build._bootstrapper_packages[0]->getName().str(), "moxeltest-bootstrap");
-    ASSERT_EQ(build._bootstrapper_actions.size(), 5u);
+    ASSERT_EQ(build._bootstrapper_actions.size(), 6u);
     for (const auto& action : build._bootstrapper_actions)
         EXPECT_EQ(action->parentName, "moxel-18.0.1");
     // The description as read keeps its examinations without a base directory.
@@ -346,16 +346,14 @@ TEST_F(BuildLoaderSandboxTest, BuildLevelBookkeepingGoesToTheSourceManager) {
 }
 
 TEST_F(BuildLoaderSandboxTest, OnlyReleaseBuildsGoToThePatchManager) {
-    edit("moxel/product.inf3", "config=\"18.0.1/debian-12-x86_64.build.inf3\"",
-         "config=\"18.0.1/debian-12-x86_64.build.inf3\" patches=\"18.0.1/patches.xml\"");
     edit("extensions/addon.inf3", "config=\"1.0.0/debian-12-x86_64.build.inf3\"",
          "config=\"1.0.0/debian-12-x86_64.build.inf3\" patches=\"1.0.0/patches.xml\"");
     load({"moxel-18.0.1"});
 
     const std::string log = logText();
-    EXPECT_THAT(log, HasSubstr("Warning: micro-update patch list moxel/18.0.1/patches.xml is not read: "
-                               "micro-updates are not supported yet.\n"));
+    EXPECT_THAT(log, HasSubstr("MicroUpdateManager::parseUrl: moxel/18.0.1/debian-12-patches.xml\n"));
     EXPECT_THAT(log, Not(HasSubstr("extensions/1.0.0/patches.xml")));
+    EXPECT_EQ(run->patches.getProducts().size(), 1u);
 }
 
 TEST_F(BuildLoaderSandboxTest, AddonThatDoesNotFitIsPassedOver) {
