@@ -264,10 +264,17 @@ TEST_F(PkgManagerTest, RemovalWithoutRemoveTreeFails) {
 }
 
 TEST_F(PkgManagerTest, RequestedPackageIsNeverRemoved) {
+    // The requested installed package stays, so the package that conflicts with it cannot come.
     Universe universe("removal");
     Outcome outcome = resolve(universe, {"newpkg-1.0-1.x86_64"}, true, {"tool-1.0-1.x86_64"});
-    EXPECT_FALSE(outcome.failed);
-    EXPECT_THAT(outcome.necessary, ElementsAreArray({"newpkg-1.0-1.x86_64"}));
+    ASSERT_TRUE(outcome.failed);
+    EXPECT_EQ(outcome.failure.getClass(), 5);
+    EXPECT_THAT(outcome.failure.getText(),
+                HasSubstr(Messages().format("err_deps_resolve_build", std::string("newpkg-1.0-1.x86_64"))));
+    EXPECT_THAT(outcome.report, HasSubstr(Messages().format("err_pkg_clash", std::string("newpkg-1.0-1.x86_64"),
+                                                            std::string("tool-1.0-1.x86_64"))));
+    for (const std::string& package : outcome.necessary)
+        EXPECT_THAT(package, ::testing::Not(HasSubstr("dummy_obsoleter")));
 }
 
 std::string unresolvedText(const std::string& package, const std::string& dependency) {
@@ -360,6 +367,7 @@ TEST_F(PkgManagerTest, AppendingAnotherVersionBlackListsTheOlder) {
     Universe universe("priority");
     cpkgs_t list = {universe.find("app-1.0-1.noarch")};
     PkgManager manager(&universe.repository, &list, false);
+    manager.setOsArch("x86_64");
     manager.appendNecessaryPackage(universe.find("lib-1.0-1.x86_64"));
     EXPECT_THROW(manager.appendNecessaryPackage(universe.find("lib-2.0-1.x86_64")), PkgManager::unhappy);
     ASSERT_EQ(manager.getBlackList().size(), 1u);
