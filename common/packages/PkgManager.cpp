@@ -163,6 +163,10 @@ struct PkgManager::PackageOrder {
 };
 
 struct PkgManager::TrialBook {
+    explicit TrialBook(size_t packages)
+        : maxWork(std::max<uint64_t>(PkgManager::minWork, PkgManager::workPerPackage * packages)) {}
+
+    const uint64_t maxWork;
     uint64_t work = 0;
     // Keyed by the kind of trial and its start list, black list and extra package.
     std::map<std::pair<int, std::vector<const Package*>>, TrialOutcome> outcomes;
@@ -363,7 +367,7 @@ void PkgManager::findNecessaryPackages(bool predict) {
         } catch (const exhausted&) {
             if (trialDepth > 0)
                 throw;
-            Log::stream(1, true) << "The resolver examined " << maxWork
+            Log::stream(1, true) << "The resolver examined " << book->maxWork
                                  << " packages without finding a solution; giving up.";
             throw error(5, 1, 1, 3) << Messages().getMessage("err_bad_deps");
         } catch (const unhappy&) {
@@ -564,8 +568,10 @@ void PkgManager::resolveSameName(const Package* entry, const Package* package) {
         mayTry()) {
         reason_ptr reason(new ReasonClash(newer, older));
         Statistics ignored;
-        if (!resolvesWithout(older, reason, ignored, "Resolving without the older version ends with error: ") &&
-            resolvesWithout(newer, reason, ignored, "Resolving without the newer version ends with error: ")) {
+        if (!resolvesWithout(older, reason, ignored,
+                             "Resolving without the older version ends with error: ") &&
+            resolvesWithout(newer, reason, ignored,
+                            "Resolving without the newer version ends with error: ")) {
             Log::stream(2, true) << "Only the older version " << *older << " leads to a solution";
             appendBlackPackage(newer, reason);
         }
@@ -607,7 +613,8 @@ void PkgManager::dropInstalled(const Package* installed, const Package* planned)
         throw unhappy();
     }
     const size_t before = necessaryList->size();
-    if (upgradeOrObsoleteInstalled(planned, installed) && (necessaryList->size() > before || !deferred.empty()))
+    if (upgradeOrObsoleteInstalled(planned, installed) &&
+        (necessaryList->size() > before || !deferred.empty()))
         return;
     removeModeSolution(installed);
 }
@@ -633,7 +640,8 @@ void PkgManager::checkPlan() {
                 leaving.insert(old);
     auto installedStays = [&](const Package* package) {
         return package->getType() == 's' && !leaving.count(package) &&
-               !plannedNames.count(package->getName().c_str()) && !removedNames.count(package->getName().c_str());
+               !plannedNames.count(package->getName().c_str()) &&
+               !removedNames.count(package->getName().c_str());
     };
     for (const Package* package : repository->getPackages())
         if (package->getType() == 's' && !installedStays(package))
@@ -1018,10 +1026,15 @@ bool PkgManager::mayTry() const {
     return false;
 }
 
-void PkgManager::countWork() {
+PkgManager::TrialBook& PkgManager::trialBook() {
     if (!book)
-        book = std::make_shared<TrialBook>();
-    if (++book->work > maxWork)
+        book = std::make_shared<TrialBook>(repository->getPackages().size());
+    return *book;
+}
+
+void PkgManager::countWork() {
+    TrialBook& counted = trialBook();
+    if (++counted.work > counted.maxWork)
         throw exhausted();
 }
 
@@ -1042,33 +1055,31 @@ std::vector<const Package*> trialKey(const cpkgs_t& start, const PkgManager::bla
 } // namespace
 
 PkgManager::TrialOutcome PkgManager::predict(const Package* candidate) {
-    if (!book)
-        book = std::make_shared<TrialBook>();
+    auto& outcomes = trialBook().outcomes;
     auto key = std::make_pair(1, trialKey(*necessaryList, blackList, candidate));
-    auto known = book->outcomes.find(key);
-    if (known != book->outcomes.end())
+    auto known = outcomes.find(key);
+    if (known != outcomes.end())
         return known->second;
     cpkgs_t list = *necessaryList;
     list.push_back(candidate);
     Trial trial(*this, std::move(list));
     TrialOutcome outcome;
     outcome.resolved = trial.run(true, outcome.statistics, &outcome.failure);
-    book->outcomes.emplace(std::move(key), outcome);
+    outcomes.emplace(std::move(key), outcome);
     return outcome;
 }
 
 bool PkgManager::resolvesWithout(const Package* excluded, const reason_ptr& reason, Statistics& statistics,
                                  const char* failedLine) {
-    if (!book)
-        book = std::make_shared<TrialBook>();
+    auto& outcomes = trialBook().outcomes;
     auto key = std::make_pair(2, trialKey(startPackages, blackList, excluded));
-    auto known = book->outcomes.find(key);
-    if (known == book->outcomes.end()) {
+    auto known = outcomes.find(key);
+    if (known == outcomes.end()) {
         Trial trial(*this, startPackages);
         trial.manager.addBlackPackage(excluded, reason);
         TrialOutcome outcome;
         outcome.resolved = trial.run(false, outcome.statistics, &outcome.failure);
-        known = book->outcomes.emplace(std::move(key), outcome).first;
+        known = outcomes.emplace(std::move(key), outcome).first;
     }
     statistics = known->second.statistics;
     if (!known->second.resolved)
@@ -1132,7 +1143,8 @@ int PkgManager::selectBlackPackage(const Package* a, const Package* b, const rea
         return orderedBefore(b, a) ? 1 : 0;
     }
     Statistics firstStatistics;
-    const bool firstFailed = !resolvesWithout(b, reason, firstStatistics, "Resolving fake1 ends with error: ");
+    const bool firstFailed =
+        !resolvesWithout(b, reason, firstStatistics, "Resolving fake1 ends with error: ");
     Statistics secondStatistics;
     const bool secondFailed =
         !resolvesWithout(a, reason, secondStatistics, "Resolving fake2 ends with error: ");

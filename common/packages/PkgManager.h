@@ -50,9 +50,11 @@ public:
 
     // Bounds of trial resolution, for one resolution with all its nested trials: trials nest at
     // most maxTrialDepth deep (deeper comparisons count as undecided), and the resolver and its
-    // trials together examine at most maxWork packages before the resolution fails.
+    // trials together examine at most workPerPackage times the repository's package count, but at
+    // least minWork, packages before the resolution fails with err_bad_deps.
     static constexpr int maxTrialDepth = 3;
-    static constexpr uint64_t maxWork = 200000;
+    static constexpr uint64_t workPerPackage = 50;
+    static constexpr uint64_t minWork = 20000;
 
     struct DependencyHash {
         size_t operator()(const std::shared_ptr<Dependency>& d) const;
@@ -176,6 +178,7 @@ private:
     // Shared by a resolver and all its trials: the work done, and the outcomes of trials by
     // their start list and black list, so that no trial runs twice at any level.
     struct TrialBook;
+    TrialBook& trialBook();
     // Raised when the work bound is reached; it ends the whole resolution.
     struct exhausted {};
     // The trial resolution of the necessary list with the candidate appended.

@@ -2,10 +2,12 @@
 // returns must hold together, every failure must be a classified dependency error.
 #include "common/packages/PkgManager.h"
 #include "common/runtime/Log.h"
+#include "common/runtime/Messages.h"
 #include "common/runtime/error.h"
 #include "tests/common/packages/RandomUniverse.h"
 #include "tests/support/TempDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -52,7 +54,8 @@ Result resolve(const universe::Scenario& scenario, bool removeTree) {
 }
 
 // Drops packages, relations and requested names one at a time while the fault stays.
-universe::Scenario minimize(universe::Scenario scenario, const std::function<bool(const universe::Scenario&)>& fails) {
+universe::Scenario minimize(universe::Scenario scenario,
+                            const std::function<bool(const universe::Scenario&)>& fails) {
     for (bool progress = true; progress;) {
         progress = false;
         for (size_t i = 0; i < scenario.packages.size(); ++i) {
@@ -117,7 +120,8 @@ TEST_F(PkgManagerRandomTest, PlansOfRandomUniversesHoldTogether) {
                     if (!universe::installedCulprit(s).empty())
                         return false;
                     const Result smaller = resolve(s, removeTree);
-                    return !smaller.found.empty() && smaller.found.front().text.compare(0, kind.size(), kind) == 0;
+                    return !smaller.found.empty() &&
+                           smaller.found.front().text.compare(0, kind.size(), kind) == 0;
                 });
             ADD_FAILURE() << "seed " << seed << (removeTree ? " allowing removals" : "") << ":\n"
                           << universe::describe(resolve(smallest, removeTree).found) << "smallest universe:\n"
@@ -126,6 +130,31 @@ TEST_F(PkgManagerRandomTest, PlansOfRandomUniversesHoldTogether) {
     }
     // A resolver that fails every request would pass the checks above without being checked.
     EXPECT_GT(plans * 3, plans + failures);
+}
+
+TEST_F(PkgManagerRandomTest, TrialsBeyondTheWorkBoundEndInADependencyError) {
+    // Three layers of 40 equal providers: every choice is tried in trials nested three deep.
+    universe::Scenario scenario;
+    universe::Entry app;
+    app.name = "app";
+    app.version = "1.0";
+    app.relations = {{'R', "c0"}};
+    scenario.packages.push_back(app);
+    for (int layer = 0; layer < 3; ++layer)
+        for (int i = 0; i < 40; ++i) {
+            universe::Entry provider;
+            provider.name = "l" + std::to_string(layer) + "p" + std::to_string(i);
+            provider.version = "1.0";
+            provider.relations = {{'P', "c" + std::to_string(layer)}};
+            if (layer < 2)
+                provider.relations.push_back({'R', "c" + std::to_string(layer + 1)});
+            scenario.packages.push_back(provider);
+        }
+    scenario.request = {"app"};
+    const Result result = resolve(scenario, false);
+    ASSERT_TRUE(result.failed);
+    EXPECT_EQ(result.failure.getClass(), error::dependencies);
+    EXPECT_THAT(result.failure.getText(), ::testing::HasSubstr(Messages().getMessage("err_bad_deps")));
 }
 
 std::vector<std::string> fixtureFiles() {

@@ -271,8 +271,9 @@ TEST_F(PkgManagerTest, RequestedPackageIsNeverRemoved) {
     EXPECT_EQ(outcome.failure.getClass(), 5);
     EXPECT_THAT(outcome.failure.getText(),
                 HasSubstr(Messages().format("err_deps_resolve_build", std::string("newpkg-1.0-1.x86_64"))));
-    EXPECT_THAT(outcome.report, HasSubstr(Messages().format("err_pkg_clash", std::string("newpkg-1.0-1.x86_64"),
-                                                            std::string("tool-1.0-1.x86_64"))));
+    EXPECT_THAT(outcome.report,
+                HasSubstr(Messages().format("err_pkg_clash", std::string("newpkg-1.0-1.x86_64"),
+                                            std::string("tool-1.0-1.x86_64"))));
     for (const std::string& package : outcome.necessary)
         EXPECT_THAT(package, ::testing::Not(HasSubstr("dummy_obsoleter")));
 }

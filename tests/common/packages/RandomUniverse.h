@@ -88,7 +88,8 @@ inline Scenario parseFile(const std::string& path) {
 inline std::string render(const Scenario& scenario) {
     std::ostringstream out;
     for (const Entry& entry : scenario.packages) {
-        out << (entry.system ? "system " : "repo ") << entry.name << " " << entry.version << " " << entry.arch;
+        out << (entry.system ? "system " : "repo ") << entry.name << " " << entry.version << " "
+            << entry.arch;
         for (const auto& relation : entry.relations)
             out << " | " << relation.first << ":" << relation.second;
         out << "\n";
@@ -128,9 +129,8 @@ public:
         add(cacheText(scenario, false), 'u');
         repository.resolveRequires();
         for (const std::string& name : scenario.request) {
-            const Package* newest = repository.findLatestIf(name, [](const Package* p) {
-                return p->getType() != 's';
-            });
+            const Package* newest =
+                repository.findLatestIf(name, [](const Package* p) { return p->getType() != 's'; });
             if (newest)
                 start.push_back(newest);
         }
@@ -288,8 +288,8 @@ inline Scenario generate(unsigned seed) {
             entry.version = versions[v];
             const size_t requires = pick(4);
             for (size_t r = 0; r < requires; ++r)
-                entry.relations.emplace_back('R',
-                                             chance(0.2) ? std::string(virtuals[pick(4)]) : relationTo(requireOps));
+                entry.relations.emplace_back('R', chance(0.2) ? std::string(virtuals[pick(4)])
+                                                              : relationTo(requireOps));
             if (chance(0.2))
                 entry.relations.emplace_back('P', virtuals[pick(4)]);
             if (chance(0.1))
