@@ -364,12 +364,6 @@ void PkgManager::findNecessaryPackages(bool predict) {
             Log::stream(2, true) << "=== Package resolving sucessfuly ends ===";
             printPackages(2, *necessaryList);
             return;
-        } catch (const exhausted&) {
-            if (trialDepth > 0)
-                throw;
-            Log::stream(1, true) << "The resolver examined " << book->maxWork
-                                 << " packages without finding a solution; giving up.";
-            throw error(5, 1, 1, 3) << Messages().getMessage("err_bad_deps");
         } catch (const unhappy&) {
             Log::stream(1, true) << "Unhappy caught; try to resolve again.";
             restartFromStart(trialPackage);
@@ -1034,8 +1028,28 @@ PkgManager::TrialBook& PkgManager::trialBook() {
 
 void PkgManager::countWork() {
     TrialBook& counted = trialBook();
-    if (++counted.work > counted.maxWork)
-        throw exhausted();
+    if (++counted.work > counted.maxWork) {
+        if (trialDepth > 0)
+            throw exhausted();
+        giveUp();
+    }
+}
+
+void PkgManager::giveUp() const {
+    Log::stream(1, true) << "The resolver examined " << book->maxWork
+                         << " packages without finding a solution; giving up.";
+    throw error(5, 1, 1, 3) << Messages().getMessage("err_bad_deps");
+}
+
+bool PkgManager::runTrial(Trial& trial, bool predict, TrialOutcome& outcome) {
+    try {
+        return trial.run(predict, outcome.statistics, &outcome.failure);
+    } catch (const exhausted&) {
+        // Only the resolver that started the trials turns the bound into its error.
+        if (trialDepth > 0)
+            throw;
+        giveUp();
+    }
 }
 
 namespace {
@@ -1064,7 +1078,7 @@ PkgManager::TrialOutcome PkgManager::predict(const Package* candidate) {
     list.push_back(candidate);
     Trial trial(*this, std::move(list));
     TrialOutcome outcome;
-    outcome.resolved = trial.run(true, outcome.statistics, &outcome.failure);
+    outcome.resolved = runTrial(trial, true, outcome);
     outcomes.emplace(std::move(key), outcome);
     return outcome;
 }
@@ -1078,7 +1092,7 @@ bool PkgManager::resolvesWithout(const Package* excluded, const reason_ptr& reas
         Trial trial(*this, startPackages);
         trial.manager.addBlackPackage(excluded, reason);
         TrialOutcome outcome;
-        outcome.resolved = trial.run(false, outcome.statistics, &outcome.failure);
+        outcome.resolved = runTrial(trial, false, outcome);
         known = outcomes.emplace(std::move(key), outcome).first;
     }
     statistics = known->second.statistics;

@@ -179,8 +179,10 @@ private:
     // their start list and black list, so that no trial runs twice at any level.
     struct TrialBook;
     TrialBook& trialBook();
-    // Raised when the work bound is reached; it ends the whole resolution.
+    // Raised in a trial when the work bound is reached; it ends the whole resolution.
     struct exhausted {};
+    [[noreturn]] void giveUp() const;
+    bool runTrial(Trial& trial, bool predict, TrialOutcome& outcome);
     // The trial resolution of the necessary list with the candidate appended.
     TrialOutcome predict(const Package* candidate);
     // A trial from the start packages with `excluded` black-listed; false when it fails.
