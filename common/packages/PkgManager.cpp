@@ -168,8 +168,8 @@ struct PkgManager::TrialBook {
 
     const uint64_t maxWork;
     uint64_t work = 0;
-    // Keyed by the kind of trial and its start list, black list and extra package.
-    std::map<std::pair<int, std::vector<const Package*>>, TrialOutcome> outcomes;
+    // Keyed by digests of the kind of trial and its start list, black list and extra package.
+    std::map<std::pair<uint64_t, uint64_t>, TrialOutcome> outcomes;
 };
 
 struct PkgManager::Trial {
@@ -356,8 +356,10 @@ void PkgManager::findNecessaryPackages(bool predict) {
                 if (i < necessaryList->size() || !deferred.empty())
                     continue;
                 // A plan that breaks its own rules is mended like any other fault: packages are
-                // black-listed or removed, and the sweep goes on.
-                checkPlan();
+                // black-listed or removed, and the sweep goes on. A prediction covers only part
+                // of the list: the resolver that started it checks the whole.
+                if (!predict)
+                    checkPlan();
                 if (i >= necessaryList->size() && deferred.empty())
                     break;
             }
@@ -1054,23 +1056,33 @@ bool PkgManager::runTrial(Trial& trial, bool predict, TrialOutcome& outcome) {
 
 namespace {
 
-// A trial's key: its start list, then the black list, then what the trial adds.
-std::vector<const Package*> trialKey(const cpkgs_t& start, const PkgManager::black_list_t& black,
-                                     const Package* extra) {
-    std::vector<const Package*> key(start.begin(), start.end());
-    key.push_back(nullptr);
+// A trial's key: two independent 64-bit digests of its kind, its start list, its black list and
+// the package it adds; lists of a thousand packages need not be kept for each trial.
+std::pair<uint64_t, uint64_t> trialKey(int kind, const cpkgs_t& start, const PkgManager::black_list_t& black,
+                                       const Package* extra) {
+    uint64_t first = 0xcbf29ce484222325ULL ^ static_cast<uint64_t>(kind);
+    uint64_t second = 0x9e3779b97f4a7c15ULL + static_cast<uint64_t>(kind);
+    auto mix = [&first, &second](const void* pointer) {
+        const uint64_t value = reinterpret_cast<uintptr_t>(pointer);
+        first = (first ^ value) * 0x100000001b3ULL;
+        second = (second + value) * 0xff51afd7ed558ccdULL;
+        second ^= second >> 33;
+    };
+    for (const Package* package : start)
+        mix(package);
+    mix(nullptr);
     for (const auto& entry : black)
-        key.push_back(entry.first);
-    key.push_back(nullptr);
-    key.push_back(extra);
-    return key;
+        mix(entry.first);
+    mix(nullptr);
+    mix(extra);
+    return {first, second};
 }
 
 } // namespace
 
 PkgManager::TrialOutcome PkgManager::predict(const Package* candidate) {
     auto& outcomes = trialBook().outcomes;
-    auto key = std::make_pair(1, trialKey(*necessaryList, blackList, candidate));
+    const auto key = trialKey(1, *necessaryList, blackList, candidate);
     auto known = outcomes.find(key);
     if (known != outcomes.end())
         return known->second;
@@ -1079,21 +1091,21 @@ PkgManager::TrialOutcome PkgManager::predict(const Package* candidate) {
     Trial trial(*this, std::move(list));
     TrialOutcome outcome;
     outcome.resolved = runTrial(trial, true, outcome);
-    outcomes.emplace(std::move(key), outcome);
+    outcomes.emplace(key, outcome);
     return outcome;
 }
 
 bool PkgManager::resolvesWithout(const Package* excluded, const reason_ptr& reason, Statistics& statistics,
                                  const char* failedLine) {
     auto& outcomes = trialBook().outcomes;
-    auto key = std::make_pair(2, trialKey(startPackages, blackList, excluded));
+    const auto key = trialKey(2, startPackages, blackList, excluded);
     auto known = outcomes.find(key);
     if (known == outcomes.end()) {
         Trial trial(*this, startPackages);
         trial.manager.addBlackPackage(excluded, reason);
         TrialOutcome outcome;
         outcome.resolved = runTrial(trial, false, outcome);
-        known = outcomes.emplace(std::move(key), outcome).first;
+        known = outcomes.emplace(key, outcome).first;
     }
     statistics = known->second.statistics;
     if (!known->second.resolved)
