@@ -615,6 +615,14 @@ void PkgManager::dropInstalled(const Package* installed, const Package* planned)
     removeModeSolution(installed);
 }
 
+void PkgManager::requireProgress(size_t listSize) const {
+    if (necessaryList->size() > listSize || !deferred.empty())
+        return;
+    // Nothing the rules can do mends the plan; never return it broken.
+    Log::stream(1, true) << "checkPlan: the plan still breaks its rules";
+    throw error(5, 1, 1, 3) << Messages().getMessage("err_bad_deps");
+}
+
 void PkgManager::checkPlan() {
     FunctionTracer trace("checkPlan");
     // What leaves the system: installed packages replaced by a planned one of their name, taken
@@ -678,10 +686,11 @@ void PkgManager::checkPlan() {
             }
             return false;
         };
+        const size_t before = necessaryList->size();
         if (clashing(repository->getConflicts(package), false) ||
             clashing(repository->getConflictedBy(package), false) ||
             clashing(repository->getObsoleters(package), true))
-            return; // a remover joined the list: the sweep goes on
+            return requireProgress(before); // a remover or an upgrade joined: the sweep goes on
     }
     // Installed packages that stay must keep their requirements met.
     for (const Package* gone : leaving)
@@ -694,8 +703,9 @@ void PkgManager::checkPlan() {
                                          << " is not met by the plan";
                     if (isRequested(requirer))
                         throw error(5, 1, 1, 2) << Messages().format("err_deps_badpkg", text(requirer));
+                    const size_t before = necessaryList->size();
                     removeModeSolution(requirer);
-                    return;
+                    return requireProgress(before);
                 }
         }
 }

@@ -191,8 +191,10 @@ private:
     // Whether trials may nest one level deeper here.
     bool mayTry() const;
     void countWork();
-    // After the main loop: the plan must hold together; a fault black-lists a package.
+    // After the main loop: the plan must hold together; a fault black-lists, removes or upgrades
+    // a package, or ends the resolution when none of that changes anything.
     void checkPlan();
+    void requireProgress(size_t listSize) const;
     // Two packages that must not be in the plan together, `entry` already there: black-lists one.
     void resolveClash(const Package* entry, const Package* package);
     void resolveSameName(const Package* entry, const Package* package);
