@@ -75,6 +75,10 @@ def init_base(options):
     base = dnf.Base()
     base.conf.read()
     base.conf.assumeyes = True
+    # A release version that rpm cannot detect is left out of the substitutions.
+    for key, value in list(base.conf.substitutions.items()):
+        if value is None:
+            del base.conf.substitutions[key]
     base.read_all_repos()
     for repo in base.repos.all():
         if repo.id in options.enablerepo:
