@@ -98,7 +98,7 @@ bool waitUntil(const std::function<bool()>& done) {
     return false;
 }
 
-TEST(InstallerSandboxTest, OnlyRootMayRunItAndVersionsPrint) {
+TEST(InstallerBinarySandboxTest, OnlyRootMayRunItAndVersionsPrint) {
     const std::string notRoot = Messages().getMessage("err_not_root");
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--version"},
@@ -115,7 +115,7 @@ TEST(InstallerSandboxTest, OnlyRootMayRunItAndVersionsPrint) {
     EXPECT_TRUE(std::ifstream(log_file).good());
 }
 
-TEST(InstallerSandboxTest, BareVersionAndCompletionNeedNoLogDirectory) {
+TEST(InstallerBinarySandboxTest, BareVersionAndCompletionNeedNoLogDirectory) {
     // A file where the log directory's parent should be.
     ASSERT_EQ(std::system("rm -rf /var/log/moxel && touch /var/log/moxel"), 0);
     const Ran bare = runInstaller({"--print-version-of-this-binary"});
@@ -130,7 +130,7 @@ TEST(InstallerSandboxTest, BareVersionAndCompletionNeedNoLogDirectory) {
     EXPECT_THAT(version.out, HasSubstr("\nERROR: "));
 }
 
-TEST(InstallerSandboxTest, CommandHelpThroughTheRunBody) {
+TEST(InstallerBinarySandboxTest, CommandHelpThroughTheRunBody) {
     const Ran ran = runInstaller({"help", "stop"});
     EXPECT_EQ(ran.code, 0);
     EXPECT_EQ(ran.out, readFile(std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/help/stop.txt"));
@@ -143,7 +143,7 @@ struct RecordCase {
     int code;
 };
 
-TEST(InstallerSandboxTest, ResultRecordsAndExitCodes) {
+TEST(InstallerBinarySandboxTest, ResultRecordsAndExitCodes) {
     Messages m;
     const std::string uninstall = m.getMessage("err_opt_int_uninst_wo_rm_everything");
     const std::string locked = m.getMessage("status_locked_by_another");
@@ -182,7 +182,7 @@ TEST(InstallerSandboxTest, ResultRecordsAndExitCodes) {
     }
 }
 
-TEST(InstallerSandboxTest, ModesNotBuiltYetEndWithAClassifiedError) {
+TEST(InstallerBinarySandboxTest, ModesNotBuiltYetEndWithAClassifiedError) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "console wizard"},
         {{"--show-components"}, "command-line mode"},
@@ -202,7 +202,7 @@ TEST(InstallerSandboxTest, ModesNotBuiltYetEndWithAClassifiedError) {
     }
 }
 
-TEST(InstallerSandboxTest, StatusQueryShowsTheRunningInstallersProgress) {
+TEST(InstallerBinarySandboxTest, StatusQueryShowsTheRunningInstallersProgress) {
     RunningInstaller other;
     const std::string locked = Messages().getMessage("status_locked_by_another");
     const std::string stage = Messages().getMessage("progress_stage_resolv");
@@ -219,7 +219,7 @@ TEST(InstallerSandboxTest, StatusQueryShowsTheRunningInstallersProgress) {
                   "/></progress></dizadizezeroz>\n");
 }
 
-TEST(InstallerSandboxTest, StatusQueryAfterAFailedRun) {
+TEST(InstallerBinarySandboxTest, StatusQueryAfterAFailedRun) {
     Progress::stage(4, 2);
     Progress::step("pkgs", "Installing packages");
     Progress::fail("Disk full");
@@ -234,7 +234,7 @@ TEST(InstallerSandboxTest, StatusQueryAfterAFailedRun) {
                           "\"><progress finished=\"true\" failed=\"true\"><error>Disk full</error><stage "));
 }
 
-TEST(InstallerSandboxTest, StopSignalsTheHolder) {
+TEST(InstallerBinarySandboxTest, StopSignalsTheHolder) {
     for (bool terminate : {false, true}) {
         RunningInstaller other;
         const Ran ran = runInstaller(terminate ? std::vector<std::string>{"stop", "--terminate"}
@@ -248,7 +248,7 @@ TEST(InstallerSandboxTest, StopSignalsTheHolder) {
     EXPECT_EQ(idle.out, Messages().getMessage("stop_already_stopped") + "\n");
 }
 
-TEST(InstallerSandboxTest, BackgroundInstallationAnswersOnceItHoldsTheLock) {
+TEST(InstallerBinarySandboxTest, BackgroundInstallationAnswersOnceItHoldsTheLock) {
     const Ran ran = runInstaller({"--enable-xml-output", "--install-component", "a"});
     EXPECT_EQ(ran.code, 0);
     EXPECT_EQ(ran.out,
@@ -264,7 +264,7 @@ TEST(InstallerSandboxTest, BackgroundInstallationAnswersOnceItHoldsTheLock) {
                 HasSubstr("command-line mode is not available"));
 }
 
-TEST(InstallerSandboxTest, BackgroundInstallationThatCannotTakeTheLockIsReportedBusy) {
+TEST(InstallerBinarySandboxTest, BackgroundInstallationThatCannotTakeTheLockIsReportedBusy) {
     // The installer process itself holds the byte (kept across exec), so it finds the lock free while
     // its background child cannot take it: the race of two starts at the same moment.
     TempDir dir;
@@ -288,7 +288,7 @@ TEST(InstallerSandboxTest, BackgroundInstallationThatCannotTakeTheLockIsReported
                                              Messages().getMessage("status_locked_by_another") + "\" />\n");
 }
 
-TEST(InstallerSandboxTest, WebLaunchQuotesItsArgumentsAndKeepsThePasswordOutOfThem) {
+TEST(InstallerBinarySandboxTest, WebLaunchQuotesItsArgumentsAndKeepsThePasswordOutOfThem) {
     const std::string target = "/tmp/t \"q\" 'q' $(touch /tmp/pwned) `touch /tmp/pwned` \xc3\xbc";
     const std::string password = "pw$(touch /tmp/pwned)secret";
     const Ran ran = runInstaller({"--service-mode", "--enable-xml-output", "--proxy-host", "proxy.invalid",
@@ -308,13 +308,13 @@ TEST(InstallerSandboxTest, WebLaunchQuotesItsArgumentsAndKeepsThePasswordOutOfTh
     EXPECT_NE(stat("/tmp/pwned", &info), 0);
 }
 
-TEST(InstallerSandboxTest, HelpOptionsIsTheEnglishUsage) {
+TEST(InstallerBinarySandboxTest, HelpOptionsIsTheEnglishUsage) {
     const Ran ran = runInstaller({"--help-options"});
     EXPECT_EQ(ran.code, 0);
     EXPECT_EQ(ran.out, readFile(std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/driver/help-options.txt"));
 }
 
-TEST(InstallerSandboxTest, SigintDuringALongStepEndsWithUserCanceled) {
+TEST(InstallerBinarySandboxTest, SigintDuringALongStepEndsWithUserCanceled) {
     TempDir dir;
     const std::string out = dir.file("out");
     ForkedChild run([&](ForkedChild& self) {
