@@ -9,6 +9,7 @@
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
 #include "installer/driver/Options.h"
+#include "installer/patches/SelfUpgrade.h"
 #include "installer/sources/ExtCatalog.h"
 
 #include <boost/make_shared.hpp>
@@ -198,6 +199,7 @@ BuildInfFile::BuildInfFile(const std::string& localPath, const std::string& conf
     if (!root)
         throw error(error::repository, 1, 1, 3) << messages.format("err_inf3_root", localPath);
 
+    SelfUpgrade::check_required_AI_version(*root);
     const std::string rootName = root->Value();
     if (rootName != "build" && rootName != "build_1")
         throw error(error::repository, 1, 1, 3) << messages.format("err_binf3_build", localPath);
