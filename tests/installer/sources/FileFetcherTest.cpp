@@ -158,10 +158,18 @@ TEST_F(FileFetcherTest, NamesThatLeaveTheirDirectoryAreRefused) {
         std::string local_name;
     };
     const Case cases[] = {
-        {true, "", "../escape.bin", ""},        {true, "", "pool/../../escape.bin", ""},
-        {true, "", "/tmp/escape.bin", ""},      {true, "", "pool/blob.bin", "/tmp/escape.bin"},
-        {true, "", "pool/blob.bin", "pool/.."}, {true, "../", "escape.bin", ""},
-        {false, "", "../escape.bin", ""},       {false, "pool", "../../escape.bin", ""},
+        {true, "", "../escape.bin", ""},
+        {true, "", "pool/../../escape.bin", ""},
+        {true, "", "/tmp/escape.bin", ""},
+        {true, "", "pool/blob.bin", "/tmp/escape.bin"},
+        {true, "", "pool/blob.bin", "pool/.."},
+        {true, "../", "escape.bin", ""},
+        {false, "", "../escape.bin", ""},
+        {false, "pool", "../../escape.bin", ""},
+        {true, "", "", ""},
+        {true, "pool/", "", ""},
+        {true, "", "pool/", ""},
+        {false, "", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset + c.name + " as " + c.local_name);
@@ -172,6 +180,19 @@ TEST_F(FileFetcherTest, NamesThatLeaveTheirDirectoryAreRefused) {
         EXPECT_EQ(refused.getClass(), 1);
     }
     EXPECT_THAT(http.requests(), IsEmpty());
+}
+
+// A copy that cannot be put in place is a classified error and leaves no temporary file behind.
+TEST_F(FileFetcherTest, CopyThatCannotReplaceTheDestinationIsRemoved) {
+    HttpServer http(files.path());
+    mkdir(target.file("pool").c_str(), 0755);
+    mkdir(target.file("pool/blob.bin").c_str(), 0755);
+    writeFile(target.file("pool/blob.bin/inside"), "in the way");
+    FileFetcher fetcher(http.url(), target.path());
+    const error failed = failure([&] { fetcher.getFile("pool/blob.bin"); });
+    EXPECT_EQ(failed.getClass(), 4);
+    EXPECT_FALSE(exists(target.file("pool/blob.bin.tmp")));
+    EXPECT_EQ(readFile(target.file("pool/blob.bin/inside")), "in the way");
 }
 
 TEST_F(FileFetcherTest, CopiesFetchBelowTheirOwnOffsets) {
