@@ -99,6 +99,9 @@ size_t CurlDownloader::writeData(char* data, size_t size, size_t count, void* se
     auto* self = static_cast<CurlDownloader*>(self_pointer);
     const size_t length = size * count;
     try {
+        self->received += length;
+        if (self->size_limit != 0 && self->received > self->size_limit)
+            throw self->tooLarge();
         self->out->write(data, static_cast<std::streamsize>(length));
         // A short count turns a failed write (a full disk) into CURLE_WRITE_ERROR.
         return *self->out ? length : 0;
@@ -129,6 +132,9 @@ void CurlDownloader::download(std::ostream& stream) {
     out = &stream;
     const std::streamoff start = std::max<std::streamoff>(stream.tellp(), 0);
     applyProxy();
+    // A server that announces more is stopped before it sends anything; writeData stops the others.
+    if (size_limit != 0)
+        setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(size_limit));
 
     long code = -1;
     bool code_read = true;
@@ -143,6 +149,7 @@ void CurlDownloader::download(std::ostream& stream) {
         bytes->notify(false);
 
         error_buffer[0] = '\0';
+        received = 0;
         const CURLcode result = curl_easy_perform(handle.get());
         const std::streamoff position = stream.tellp();
         const std::streamoff received = position < start ? 0 : position - start;
@@ -153,6 +160,8 @@ void CurlDownloader::download(std::ostream& stream) {
         if (result != CURLE_OK && error_buffer[0] == '\0')
             copyToBuffer(error_buffer, curl_easy_strerror(result));
 
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            throw tooLarge();
         if (result == CURLE_OK) {
             if (received >= largest_failed)
                 return;
@@ -196,6 +205,12 @@ void CurlDownloader::wait(unsigned long failed_before) {
         Progress::checkTermination();
         waitTick()();
     }
+}
+
+error CurlDownloader::tooLarge() const {
+    return error(4, 1, 1, 2) << Messages().format("err_pkg_dwnld", remote_path,
+                                                  "The answer is larger than " + std::to_string(size_limit) +
+                                                      " bytes.");
 }
 
 void CurlDownloader::fail(const std::string& url, long code, bool code_read) {

@@ -21,6 +21,9 @@ const int line_empty_base = 16;
 const int line_empty_platform = 21;
 const int line_empty_version = 22;
 
+// Real feeds list some hundred extensions in well under a megabyte.
+const uint64_t feed_size_limit = 16 << 20;
+
 } // namespace
 
 CurlFeedDownloader::CurlFeedDownloader(const std::string& base) : base(base) {
@@ -39,6 +42,7 @@ std::string CurlFeedDownloader::download(const std::string& platform, const std:
 
     std::unique_ptr<Downloader> downloader = Downloader::create(query);
     downloader->addSource(base);
+    downloader->setSizeLimit(feed_size_limit);
     std::shared_ptr<DownloadProgressRenderer> renderer = DownloadProgressRenderer::create();
     std::ostringstream feed;
     {

@@ -74,7 +74,7 @@ void FileFetcher::addProgressObserver(const std::shared_ptr<ProgressValue<unsign
 }
 
 std::string FileFetcher::getFile(const std::string& name, const std::string& md5,
-                                 const std::string& local_name) {
+                                 const std::string& local_name, uint64_t size) {
     Log::stream(2, true) << "FileFetcher: get file (" << subdir_offset << ")/" << name;
     const std::string relative = subdir_offset + name;
 
@@ -103,9 +103,17 @@ std::string FileFetcher::getFile(const std::string& name, const std::string& md5
         file = destination + ".tmp";
         std::unique_ptr<Downloader> downloader = Downloader::create(relative);
         renderer->setFileProgress(downloader->getBytes(), downloader->getRetries());
+        downloader->setSizeLimit(size != 0 ? size : undeclared_size_limit);
         for (const std::string& base : sources)
             downloader->addSource(base);
-        downloader->downloadToFile(file);
+        try {
+            downloader->downloadToFile(file);
+        } catch (...) {
+            // What arrived of a refused or failed download is of no use, and may be large.
+            boost::system::error_code ignored;
+            boost::filesystem::remove(file, ignored);
+            throw;
+        }
     }
 
     if (!fileops::is_file(file))

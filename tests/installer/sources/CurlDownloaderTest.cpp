@@ -54,6 +54,41 @@ TEST_F(CurlDownloaderTest, HttpAndFtpGiveTheFileAndFillTheByteCounter) {
     EXPECT_THAT(http.requests().at(0), Not(HasSubstr("Via")));
 }
 
+// An answer longer than the limit ends the download at once, whether the server announces its
+// length or streams without one; an answer of exactly the limit is whole.
+TEST_F(CurlDownloaderTest, AnswerLongerThanTheLimitIsAnError) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/endless.bin": [{"endless": true}]})");
+    struct Case {
+        const char* path;
+        uint64_t limit;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"blob.bin", 5000, true},
+        {"blob.bin", 4999, false},
+        {"endless.bin", 1 << 20, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.limit));
+        auto downloader = Downloader::create(c.path);
+        downloader->addSource(http.url());
+        downloader->setSizeLimit(c.limit);
+        if (c.whole) {
+            EXPECT_EQ(fetch(*downloader), blob);
+            continue;
+        }
+        try {
+            fetch(*downloader);
+            ADD_FAILURE() << "the download was accepted";
+        } catch (const error& e) {
+            EXPECT_THAT(e.getText(), HasSubstr("larger than " + std::to_string(c.limit) + " bytes"));
+            EXPECT_EQ(e.getClass(), 4);
+        }
+        EXPECT_EQ(downloader->getRetries()->value, 0u);
+    }
+}
+
 // One mirror whose answers follow a script; how the download ends, and after how many attempts.
 struct FaultCase {
     const char* name;

@@ -70,6 +70,18 @@ TEST_F(ExtCatalogTest, FeedThatIsNotJsonIsAParseError) {
     }
 }
 
+// A feed that never ends is cut at 16 MiB instead of filling the memory.
+TEST_F(ExtCatalogTest, EndlessFeedIsRefused) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/": [{"endless": true}]})");
+    try {
+        ExtCatalog::downloadFeed(ExtCatalog::createFeedDownloader(http.url()), "unix", "18.0");
+        ADD_FAILURE() << "an endless feed was read";
+    } catch (const error& e) {
+        EXPECT_THAT(e.getText(), HasSubstr("larger than " + std::to_string(16 << 20) + " bytes"));
+    }
+}
+
 TEST_F(ExtCatalogTest, DownloadFailurePassesThrough) {
     Options::instance().downloadRetryCount = 1;
     HttpServer http(files.path());

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <functional>
 #include <sys/stat.h>
+#include <vector>
 
 using downloadtest::requestsFor;
 using ::testing::HasSubstr;
@@ -193,6 +195,25 @@ TEST_F(FileFetcherTest, CopyThatCannotReplaceTheDestinationIsRemoved) {
     EXPECT_EQ(failed.getClass(), 4);
     EXPECT_FALSE(exists(target.file("pool/blob.bin.tmp")));
     EXPECT_EQ(readFile(target.file("pool/blob.bin/inside")), "in the way");
+}
+
+// A package is held to the size its source declares; files nobody declares a size for to the
+// fetcher's own limit.
+TEST_F(FileFetcherTest, DownloadLongerThanItsSizeIsRefused) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/endless.xml": [{"endless": true}]})");
+    FileFetcher fetcher(http.url(), target.path());
+    EXPECT_EQ(readFile(fetcher.getFile("pool/blob.bin", blob_md5, "", blob.size())), blob);
+    for (const auto& fetch : std::vector<std::function<void()>>{
+             [&] { fetcher.getFile("pool/blob.bin", "", "again.bin", blob.size() - 1); },
+             [&] { fetcher.getFile("endless.xml"); }}) {
+        const error refused = failure(fetch);
+        EXPECT_THAT(refused.getText(), HasSubstr("bytes"));
+        EXPECT_EQ(refused.getClass(), 4);
+    }
+    EXPECT_FALSE(exists(target.file("again.bin")));
+    EXPECT_FALSE(exists(target.file("endless.xml")));
+    EXPECT_FALSE(exists(target.file("endless.xml.tmp")));
 }
 
 TEST_F(FileFetcherTest, CopiesFetchBelowTheirOwnOffsets) {
