@@ -82,6 +82,22 @@ TEST_F(ExtCatalogTest, EndlessFeedIsRefused) {
     }
 }
 
+// Arrays nested 100,000 deep would overflow the JSON reader's stack; such a feed is a parse error.
+TEST_F(ExtCatalogTest, DeeplyNestedFeedIsAParseError) {
+    for (const std::string& open : {std::string("["), std::string("{\"a\":")}) {
+        std::string text;
+        for (int i = 0; i < 100000; ++i)
+            text += open;
+        try {
+            ExtCatalog::downloadFeed(std::make_shared<FixedFeed>(text), "unix", "18.0");
+            ADD_FAILURE() << "a deep feed was read";
+        } catch (const error& e) {
+            EXPECT_THAT(e.getText(), HasSubstr("nested deeper than 64 levels"));
+            EXPECT_EQ(e.getClass(), 4);
+        }
+    }
+}
+
 TEST_F(ExtCatalogTest, DownloadFailurePassesThrough) {
     Options::instance().downloadRetryCount = 1;
     HttpServer http(files.path());
