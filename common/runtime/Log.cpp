@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 
 namespace {
@@ -319,17 +318,18 @@ std::string Log::ConsoleMessages::get_log(size_t max_bytes) {
     LogState& s = state();
     std::lock_guard<std::recursive_mutex> guard(s.log_lock);
     requireOpenLogFile(__LINE__);
-    std::ifstream file(s.log_path, std::ios::binary);
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    std::streamoff start = log_start;
-    const bool cut = end - start > static_cast<std::streamoff>(max_bytes);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(s.log_path.c_str(), "rbe"), fclose);
+    if (!file || fseeko(file.get(), 0, SEEK_END) != 0)
+        return "";
+    const off_t end = ftello(file.get());
+    off_t start = log_start;
+    const bool cut = end - start > static_cast<off_t>(max_bytes);
     if (cut)
-        start = end - static_cast<std::streamoff>(max_bytes);
-    file.seekg(start);
+        start = end - static_cast<off_t>(max_bytes);
+    if (end < start || fseeko(file.get(), start, SEEK_SET) != 0)
+        return "";
     std::string text(static_cast<size_t>(end - start), '\0');
-    file.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(file.gcount()));
+    text.resize(fread(&text[0], 1, text.size(), file.get()));
     if (cut) {
         const size_t newline = text.find('\n');
         if (newline != std::string::npos && newline < 300)

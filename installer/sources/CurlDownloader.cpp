@@ -7,6 +7,13 @@
 #include "common/runtime/util.h"
 #include "installer/sources/http_error.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -26,6 +33,31 @@ std::function<void()>& waitTick() {
 // Answers that mean this mirror will never have the file for us.
 bool dropsMirror(long code) {
     return code == 401 || code == 402 || code == 403 || code == 404 || code == 418;
+}
+
+// libcurl makes the socket pair that wakes its transfer loop without the flag; the pair exists by the
+// time the first connection opens. Every descriptor of the process is meant to be close-on-exec, so
+// marking the sockets that lack it touches nothing that should be inherited.
+void markSocketsCloseOnExec() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat info;
+        if (fd <= 2 || fd == dirfd(dir) || fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode))
+            continue;
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags != -1 && !(flags & FD_CLOEXEC))
+            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+    closedir(dir);
+}
+
+curl_socket_t openCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
+    markSocketsCloseOnExec();
+    const int fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    return fd == -1 ? CURL_SOCKET_BAD : fd;
 }
 
 void copyToBuffer(char* buffer, const char* text) {
@@ -52,6 +84,10 @@ void CurlDownloader::initLibrary() {
     std::call_once(done, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+bool CurlDownloader::closeSocketsOnExec(CURL* handle) {
+    return curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &openCloseOnExecSocket) == CURLE_OK;
+}
+
 CurlDownloader::CurlDownloader(const std::string& remote_path) : Downloader(remote_path) {
     initLibrary();
     handle.reset(curl_easy_init());
@@ -59,6 +95,8 @@ CurlDownloader::CurlDownloader(const std::string& remote_path) : Downloader(remo
         throw error(4, 1, 1, 2) << Messages().getMessage("err_curl_init");
 
     const Timeouts limits = timeouts();
+    if (!closeSocketsOnExec(handle.get()))
+        throw error(3, 1, 1, 3) << Messages().getMessage("err_curl_setup");
     setOption(CURLOPT_WRITEFUNCTION, &CurlDownloader::writeData);
     setOption(CURLOPT_WRITEDATA, static_cast<void*>(this));
     setOption(CURLOPT_NOPROGRESS, 0L);

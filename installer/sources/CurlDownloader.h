@@ -27,6 +27,9 @@ public:
 
     // libcurl's process-wide set-up, done once before the first handle.
     static void initLibrary();
+    // Makes the handle open its sockets close-on-exec: other threads start commands meanwhile.
+    // False when libcurl refuses the setting.
+    static bool closeSocketsOnExec(CURL* handle);
 
     static Timeouts getTimeouts();
     static void setTimeouts(const Timeouts& timeouts);
