@@ -25,8 +25,12 @@ CurlDownloader::Timeouts& timeouts() {
     return limits;
 }
 
+void sleepOneSecond() {
+    util::sleep_seconds(1);
+}
+
 std::function<void()>& waitTick() {
-    static std::function<void()> tick = [] { util::sleep_seconds(1); };
+    static std::function<void()> tick = sleepOneSecond;
     return tick;
 }
 
@@ -76,7 +80,7 @@ void CurlDownloader::setTimeouts(const Timeouts& limits) {
 }
 
 void CurlDownloader::setWaitTick(std::function<void()> tick) {
-    waitTick() = std::move(tick);
+    waitTick() = tick ? std::move(tick) : sleepOneSecond;
 }
 
 void CurlDownloader::initLibrary() {

@@ -33,7 +33,8 @@ public:
 
     static Timeouts getTimeouts();
     static void setTimeouts(const Timeouts& timeouts);
-    // Sleeps one second of the wait between attempts. Tests replace it to keep the countdown short.
+    // Sleeps one second of the wait between attempts. Tests replace it to keep the countdown short;
+    // an empty function restores the sleep.
     static void setWaitTick(std::function<void()> tick);
 
 private:
