@@ -169,10 +169,6 @@ BuildInfFile::repository_t readRepository(const TiXmlElement* element, const cha
     return repository;
 }
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-
 } // namespace
 
 BuildInfFile::BuildInfFile(const std::string& localPath, const std::string& configName)
@@ -183,18 +179,16 @@ BuildInfFile::BuildInfFile(const std::string& localPath, const std::string& conf
     Log::stream(3, true) << "Load and parse component list from " << localPath;
 
     TiXmlDocument document;
-    {
-        // Opened here rather than by TinyXML so that the descriptor is close-on-exec.
-        std::unique_ptr<FILE, FileCloser> file(fopen(localPath.c_str(), "rbe"));
-        bool loaded = false;
-        if (file)
-            loaded = document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING);
-        else
-            document.SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
-        if (!loaded)
-            throw error(error::repository, 1, 1, 3)
-                << messages.format("err_config_parse", localPath, std::string(document.ErrorDesc()));
+    bool loaded = false;
+    try {
+        loaded = tinybind::loadFile(document, localPath);
+    } catch (const tinybind::err& failure) {
+        throw error(error::repository, 1, 1, 3)
+            << messages.format("err_config_parse", localPath, failure.text);
     }
+    if (!loaded)
+        throw error(error::repository, 1, 1, 3)
+            << messages.format("err_config_parse", localPath, std::string(document.ErrorDesc()));
     const TiXmlElement* root = document.RootElement();
     if (!root)
         throw error(error::repository, 1, 1, 3) << messages.format("err_inf3_root", localPath);
