@@ -12,6 +12,7 @@
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
 #include "installer/driver/Options.h"
+#include "installer/driver/ReportError.h"
 #include "installer/driver/Reporter.h"
 #include "installer/driver/SystemExit.h"
 #include "installer/sources/http_error.h"
@@ -215,6 +216,7 @@ void runCommandLine() {
     try {
         notBuilt("command-line mode");
     } catch (const error& e) {
+        ReportError::sendFailure(e);
         Progress::fail(e.getReport());
         throw;
     } catch (const SystemExit&) {
@@ -337,6 +339,7 @@ void run(int argc, char** argv) {
     ChildExec::ignoreSigpipe();
     util::set_env("DIZADIZEZEROZ_VERSION", program_info::version);
     Options::saveArguments(argc, argv);
+    ReportError::set_ai_version(program_info::version, program_info::revision);
     const std::time_t start = std::time(nullptr);
     logBanner(start, argc, argv);
     umask(022);
