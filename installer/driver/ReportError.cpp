@@ -8,6 +8,7 @@
 #include "installer/driver/Driver.h"
 #include "installer/driver/FeedbackFlags.h"
 #include "installer/driver/Options.h"
+#include "installer/driver/PackagesReporter.h"
 #include "installer/driver/SenderImage.h"
 
 #include <tinyxml.h>
@@ -130,6 +131,13 @@ void ReportError::set_ai_version(const std::string& version, const std::string& 
 void ReportError::set_source_url(const std::string& url) {
     std::lock_guard<std::mutex> hold(valuesLock);
     values().sourceUrl = url;
+}
+
+void ReportError::set_packages(const std::vector<Package*>& plan, const Repository* repository) {
+    std::ostringstream text;
+    PackagesReporter(plan, repository, false).put(text);
+    std::lock_guard<std::mutex> hold(valuesLock);
+    values().packagesText = text.str();
 }
 
 void ReportError::set_product_version(const std::string& productId, const std::string& version) {

@@ -3,7 +3,10 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+class Package;
+class Repository;
 class error;
 
 // The error report: facts collected during the run, the free text the installation code writes
@@ -44,6 +47,8 @@ public:
 
     static void set_ai_version(const std::string& version, const std::string& revision);
     static void set_source_url(const std::string& url);
+    // The plan's text listing, whatever the run's output mode.
+    static void set_packages(const std::vector<Package*>& plan, const Repository* repository);
     static void set_product_version(const std::string& productId, const std::string& version);
 
     // Builds the report and starts the sender detached, when the feedback rule wants a report and

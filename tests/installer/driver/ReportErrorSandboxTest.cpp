@@ -1,5 +1,6 @@
 #include "installer/driver/ReportError.h"
 
+#include "common/packages/Repository.h"
 #include "common/runtime/error.h"
 #include "installer/driver/FeedbackFlags.h"
 #include "installer/driver/Options.h"
@@ -101,6 +102,8 @@ TEST_F(ReportErrorSandboxTest, FailedRunPostsTheReportDocument) {
     ReportError::set_ai_version("3.24.0", "abc123");
     ReportError::set_source_url("http://mirror.example/path?a=1&b=<2>");
     ReportError::set_product_version("moxel", "1:18.0.50");
+    Repository repository;
+    ReportError::set_packages({}, &repository);
     ReportError::Stream(-1) << "Apt failed to resolve packages:" << std::endl
                             << "Output: \"x\" & <y>" << std::endl;
     ReportError::sendFailure(error(error::packages, 1, 3, 3) << "The installation failed.");
@@ -141,8 +144,9 @@ TEST_F(ReportErrorSandboxTest, FailedRunPostsTheReportDocument) {
               "/opt/installer --proxy-password ******** --proxy-pass=******** --select-product-id moxel ");
     EXPECT_EQ(childText(additional, "ai_source_url"), "http://mirror.example/path?a=1&b=<2>");
     EXPECT_EQ(childText(additional, "update_ticket"), "ticket-42");
-    for (const char* absent :
-         {"releases_info", "components_info", "packages_info", "user_continued_installation"})
+    EXPECT_EQ(childText(additional, "packages_info"),
+              "No additional packages are required for installation of the selected components.\n");
+    for (const char* absent : {"releases_info", "components_info", "user_continued_installation"})
         EXPECT_EQ(childText(additional, absent), "<missing>") << absent;
     EXPECT_EQ(body.find("s3cret"), std::string::npos);
     EXPECT_EQ(body.find("t0p"), std::string::npos);
