@@ -13,6 +13,7 @@
 #include "common/runtime/util.h"
 #include "installer/catalogue/BuildManager.h"
 #include "installer/driver/Options.h"
+#include "installer/driver/ReportError.h"
 #include "installer/driver/Reporter.h"
 #include "installer/driver/SystemExit.h"
 #include "installer/patches/SelfUpgrade.h"
@@ -233,6 +234,7 @@ void runCommandLine(const Options& options) {
         const std::unique_ptr<BuildManager> catalogue = loadCatalogue(options, fetcher);
         notBuilt("command-line mode");
     } catch (const error& e) {
+        ReportError::sendFailure(e);
         Progress::fail(e.getReport());
         throw;
     } catch (const SystemExit&) {
@@ -358,6 +360,7 @@ void run(int argc, char** argv) {
     ChildExec::ignoreSigpipe();
     util::set_env("DIZADIZEZEROZ_VERSION", program_info::version);
     Options::saveArguments(argc, argv);
+    ReportError::set_ai_version(program_info::version, program_info::revision);
     const std::time_t start = std::time(nullptr);
     logBanner(start, argc, argv);
     umask(022);
