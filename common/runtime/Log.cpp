@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -15,7 +16,7 @@
 namespace {
 
 // The open log file. Opened close-on-exec so commands do not inherit it; when opening failed,
-// writes are dropped.
+// writes are dropped. Text is buffered and flushed at each line end.
 class LogFile {
 public:
     LogFile(const std::string& path, bool truncate) : file(fopen(path.c_str(), truncate ? "we" : "ae")) {}
@@ -29,8 +30,13 @@ public:
     void write(const std::string& text) {
         if (file) {
             fwrite(text.data(), 1, text.size(), file);
-            fflush(file);
+            if (memchr(text.data(), '\n', text.size()))
+                fflush(file);
         }
+    }
+    void flush() {
+        if (file)
+            fflush(file);
     }
     long position() const { return file ? ftell(file) : 0; }
 
@@ -125,13 +131,12 @@ Log::stream::stream(int level, int mode) : level(level), mode(mode), hold(state(
 
 void Log::stream::writeLinePrefix() {
     LogState& s = state();
-    if (level <= s.file_threshold && s.line_start && mode != progress_line) {
-        writeFileOrBuffer(timestamp());
-        s.line_start = false;
-    }
-    if (s.log_file && s.resolver_depth > 0) {
+    if (level > s.file_threshold || !s.line_start || mode == progress_line)
+        return;
+    writeFileOrBuffer(timestamp());
+    s.line_start = false;
+    if (s.log_file && s.resolver_depth > 0)
         s.log_file->write(std::string(s.resolver_depth, '#'));
-    }
 }
 
 Log::stream& Log::stream::operator<<(const std::string& text) {
@@ -192,6 +197,8 @@ Log::stream::~stream() {
         if (level <= s.file_threshold)
             s.line_start = true;
     }
+    if (level <= 1)
+        Log::flush();
 }
 
 void Log::stream::endProgressLine() {
@@ -216,7 +223,17 @@ void Log::open_file(const std::string& path, bool truncate) {
     s.log_file = std::make_unique<LogFile>(path, truncate);
     umask(previous_mask);
     s.log_file->write(s.preopen_buffer.str());
+    s.log_file->flush();
     s.preopen_buffer.str("");
+    static const bool flush_at_exit = std::atexit(Log::flush) == 0;
+    (void)flush_at_exit;
+}
+
+void Log::flush() {
+    LogState& s = state();
+    std::lock_guard<std::recursive_mutex> guard(s.log_lock);
+    if (s.log_file)
+        s.log_file->flush();
 }
 
 std::string Log::get_file_name() {
@@ -318,6 +335,7 @@ std::string Log::ConsoleMessages::get_log(size_t max_bytes) {
     LogState& s = state();
     std::lock_guard<std::recursive_mutex> guard(s.log_lock);
     requireOpenLogFile(__LINE__);
+    s.log_file->flush();
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(s.log_path.c_str(), "rbe"), fclose);
     if (!file || fseeko(file.get(), 0, SEEK_END) != 0)
         return "";

@@ -8,16 +8,16 @@
 
 // The program's single logging facility. Every statement is one Log::stream: it holds the
 // process-wide recursive log lock for its whole life and sends each piece to four sinks by level:
-// the report stream (levels <= 1), the log file (<= 2, or 3 with debug; buffered until the file is
-// opened), the console on standard error (<= 0) and the web back end's capture (<= 0).
+// the report stream (levels <= 1), the log file (<= 2, or 3 with debug; held until the file is
+// opened, then flushed per line), the console on standard error (<= 0) and the web back end's capture (<= 0).
 // Levels: 0 user-visible, 1 errors and warnings for the log, 2 information, 3 debug.
 class Log {
 public:
     enum line_mode {
         no_newline = 0,
         newline = 1,
-        progress_line = 2,         // console only, rewritten in place
-        progress_line_logged = 3,  // console progress line that is also logged as a line
+        progress_line = 2,        // console only, rewritten in place
+        progress_line_logged = 3, // console progress line that is also logged as a line
     };
 
     class stream {
@@ -73,6 +73,8 @@ public:
 
     static void open_file(const std::string& path, bool truncate);
     static std::string get_file_name();
+    // Writes out buffered file text; done at each line end, after errors, at exit and before commands.
+    static void flush();
     static bool consoleLocaleOk();
 
     static void setFileThreshold(int threshold);

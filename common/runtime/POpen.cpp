@@ -81,6 +81,8 @@ void POpen::run(const std::string& command, const std::string& directory) {
     fcntl(stdinPipe[1], F_SETFL, fcntl(stdinPipe[1], F_GETFL) | O_NONBLOCK);
     const char* const chdir_to = directory.empty() ? nullptr : directory.c_str();
 
+    Log::flush();
+
     pid = fork();
     if (pid == -1) {
         const int saved = errno;

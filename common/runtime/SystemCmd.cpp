@@ -58,6 +58,8 @@ SystemCmd::SystemCmd(const std::string& command, open_mode_t mode) : command(com
     const int child_target = reading ? 1 : 0;
     const int child_err = errPipe.in();
 
+    Log::flush();
+
     pid = fork();
     if (pid == -1) {
         pid = 0;

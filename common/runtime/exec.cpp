@@ -167,6 +167,7 @@ std::vector<std::string> get_output_lines(const std::string& command, const std:
         ChildExec::closeFd(out[1]);
         throw cannotExecute(saved);
     }
+    Log::flush();
     const pid_t pid = fork();
     if (pid == -1) {
         const int saved = errno;
@@ -235,6 +236,7 @@ void run_detached(const std::string& command, const std::string* input) {
         throw execError(4, 1, 0, 2, "err_exec_pipefail", command);
     }
 
+    Log::flush();
     const pid_t pid = fork();
     if (pid == -1) {
         const int saved = errno;

@@ -14,9 +14,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <boost/regex.hpp>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -502,6 +505,21 @@ TEST_F(PkgManagerTest, ConflictOfChosenPackagesBlackListsTheLoserOfTheTrials) {
     Outcome outcome = resolve(universe, {"front-1.0-1.noarch"}, false);
     EXPECT_FALSE(outcome.failed) << outcome.failure.getText();
     EXPECT_THAT(outcome.necessary, ElementsAreArray({"front-1.0-1.noarch", "second-1.0-1.noarch"}));
+}
+
+// Trials raise the nesting depth; the log still has one time stamp and one depth mark per line.
+TEST_F(PkgManagerTest, LogOfTrialsHasNoStrayDepthMarks) {
+    const boost::regex line("\\[[-0-9]+ [:.0-9]+\\] #*[^#\\n]*");
+    for (int threshold : {2, 3}) {
+        Log::open_file(dir.file("log"), true);
+        Log::setFileThreshold(threshold);
+        Universe universe("clash");
+        ASSERT_FALSE(resolve(universe, {"front-1.0-1.noarch"}, false).failed);
+        std::istringstream text(log());
+        for (std::string entry; std::getline(text, entry);) {
+            ASSERT_TRUE(boost::regex_match(entry, line)) << threshold << ": " << entry;
+        }
+    }
 }
 
 TEST_F(PkgManagerTest, AppendingSameNameAndVersion) {

@@ -8,6 +8,7 @@
 
 #include <boost/regex.hpp>
 
+#include <csignal>
 #include <cstdlib>
 
 #include <boost/filesystem.hpp>
@@ -202,13 +203,50 @@ TEST_F(LogTest, LoggedProgressLineActsAsALineWhenTheLocaleCannotBeDrawn) {
     }
 }
 
-TEST_F(LogTest, ResolverDepthMarksEveryStatementInTheOpenFile) {
+TEST_F(LogTest, ResolverDepthMarksOnlyTheStartOfWrittenLines) {
     openLog();
     Log::setResolverDepth(2);
-    Log::stream(2, true) << "info";
-    Log::stream(3, true) << "debug";
-    EXPECT_EQ(logText(), "##info\n##");
-    EXPECT_EQ(Log::getResolverDepth(), 2);
+    Log::stream(2, false) << "continued ";
+    Log::stream(2, true) << "line";
+    Log::stream(3, true) << "dropped debug";
+    {
+        Log::stream outer(2, true);
+        outer << "outer ";
+        Log::stream(2, false) << "inner";
+    }
+    Log::setResolverDepth(1);
+    Log::stream(2, true) << "shallower";
+    EXPECT_EQ(logText(), "##continued line\n##outer inner\n#shallower\n");
+    // Every line starts with its time stamp.
+    const std::string raw = readFile(logPath());
+    EXPECT_TRUE(boost::regex_match(raw, boost::regex("(" + std::string(timestamp_pattern) + "#*[^#\n]*\n)*")))
+        << raw;
+    EXPECT_EQ(Log::getResolverDepth(), 1);
+}
+
+// A process killed right after logging leaves its complete lines and its errors in the file.
+TEST_F(LogTest, LinesAndErrorsReachTheFileBeforeTheProcessDies) {
+    struct Case {
+        int level;
+        bool newline;
+        const char* text;
+    };
+    const Case cases[] = {{2, true, "information line"}, {1, false, "error without line end"}};
+    for (const Case& c : cases) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            openLog();
+            Log::stream(2, false) << "open line ";
+            Log::stream(c.level, c.newline) << c.text;
+            raise(SIGKILL);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_THAT(logText(), HasSubstr(std::string("open line ") + c.text)) << c.text;
+    }
 }
 
 TEST_F(LogTest, RawOutputKeepsBytesOnConsoleAndDropsThemFromTheFile) {
