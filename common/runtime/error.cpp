@@ -56,6 +56,11 @@ std::string error::getText() const {
     return text;
 }
 
+error& error::setSupport(int support) {
+    this->support = support;
+    return *this;
+}
+
 std::string error::getReport() const {
     std::string report = getText();
     if (e_class == user)

@@ -31,6 +31,8 @@ public:
     error& addLine(int e_class, int repeat, int system_state, int support);
     error& prependLine(int e_class, int repeat, int system_state, int support);
 
+    // Replaces the support advice whatever it was.
+    error& setSupport(int support);
     error& setFlag(int flag);
     bool hasFlag(int flag) const;
 

@@ -321,11 +321,27 @@ std::string Options::commandLineText() const {
     return text;
 }
 
+int Options::proxyPasswordArgument(const std::string& argument) {
+    // The option parser takes any unambiguous abbreviation, down to "--proxy-pa".
+    static const std::string option = "--proxy-password";
+    const std::string::size_type equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    if (name.size() < 10 || option.compare(0, name.size(), name) != 0)
+        return no_password;
+    return equals == std::string::npos ? password_follows : password_attached;
+}
+
 std::string Options::webLaunchCommand() const {
     // Runs through /bin/sh: the C-style literal of commandLineText() would let "$" and "`" through.
+    // The proxy password is handed over in the environment instead (handedOverProxyPasswordVariable).
     std::string text;
-    for (int i = 0; i < saved_argc; ++i)
-        text += util::shell_quote(saved_argv[i]) + " ";
+    for (int i = 0; i < saved_argc; ++i) {
+        const int password = proxyPasswordArgument(saved_argv[i]);
+        if (password == password_follows)
+            ++i;
+        if (password == no_password)
+            text += util::shell_quote(saved_argv[i]) + " ";
+    }
     return text + " --web-interface --with-ssl --disable-browser";
 }
 
@@ -614,16 +630,9 @@ void Options::readComponentOptions() {
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// GAP: the two command-line parsers and the consistency check are not written yet. These stand-ins
-// only accept an empty command line; replace them, do not extend them.
-
-void Options::parseOptions(int argc, char** /*argv*/) {
-    if (argc > 1)
-        throw internal_error("installer/Options.cpp", __LINE__);
-}
+// GAP: the command-style parser is not written yet. This stand-in refuses every command; replace
+// it, do not extend it.
 
 void Options::parseCommand(int /*argc*/, char** /*argv*/) {
     throw internal_error("installer/Options.cpp", __LINE__);
 }
-
-void Options::check() {}

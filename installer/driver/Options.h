@@ -88,6 +88,8 @@ public:
     // Stands in for an empty product id.
     static const char* const defaultProductId;
     static const char* const defaultSource;
+    // The environment variable that carries the proxy password to a launched web back end.
+    static const char* const handedOverProxyPasswordVariable;
 
     // The record of the process; the first call builds it from the saved arguments. When building
     // fails, a default record becomes the process's record and the exception goes on.
@@ -128,6 +130,9 @@ public:
     std::string commandLineText() const;
     // A /bin/sh command line that starts this installer again as the web wizard's back end.
     std::string webLaunchCommand() const;
+    // Whether an argument is the option --proxy-password, and where its value is.
+    enum password_argument_t { no_password = 0, password_follows = 1, password_attached = 2 };
+    static int proxyPasswordArgument(const std::string& argument);
 
     // The layers before the command line.
     void readRcFile();
@@ -150,6 +155,9 @@ public:
 
     // Command-line layer and consistency check.
     void parseOptions(int argc, char** argv);
+    // The option style's help and the command list, on standard output.
+    static void printUsage();
+    static void printCommands();
     void parseCommand(int argc, char** argv);
     void check();
 

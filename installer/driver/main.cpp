@@ -1,0 +1,5 @@
+#include "installer/driver/Driver.h"
+
+int main(int argc, char** argv) {
+    return driver::exitCodeOf([&] { driver::run(argc, argv); });
+}
