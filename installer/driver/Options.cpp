@@ -21,6 +21,7 @@
 
 bool noClearScreen = false;
 bool Options::enableXmlOutput = false;
+std::string Options::statusPrefix;
 
 const char* const Options::defaultProductId = "moxel";
 const char* const Options::defaultSource = "https://updates.moxel.example/";
@@ -614,16 +615,12 @@ void Options::readComponentOptions() {
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// GAP: the two command-line parsers and the consistency check are not written yet. These stand-ins
+// GAP: the option-style parser and the consistency check are not written yet. These stand-ins
 // only accept an empty command line; replace them, do not extend them.
 
 void Options::parseOptions(int argc, char** /*argv*/) {
     if (argc > 1)
         throw internal_error("installer/Options.cpp", __LINE__);
-}
-
-void Options::parseCommand(int /*argc*/, char** /*argv*/) {
-    throw internal_error("installer/Options.cpp", __LINE__);
 }
 
 void Options::check() {}
