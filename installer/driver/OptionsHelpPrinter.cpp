@@ -49,12 +49,17 @@ void OptionsHelpPrinter::print(std::ostream& out, const std::vector<OptionGroup>
 }
 
 unsigned OptionsHelpPrinter::descriptionColumn(const std::vector<OptionGroup>& groups) const {
-    unsigned widest = 23;
-    for (const OptionGroup& group : groups)
-        for (const auto& option : group.options)
-            widest = std::max(widest, utf8::width(optionHead(*option)));
     // A longer head puts its description on the next line.
-    return std::min(widest, lineLength - minDescriptionLength - 1) + 1;
+    const unsigned last_head_column = lineLength - minDescriptionLength - 1;
+    // Groups nest in the whole description, and each level adds one blank after its widest head.
+    unsigned widest = 23;
+    for (const OptionGroup& group : groups) {
+        unsigned widest_in_group = 23;
+        for (const auto& option : group.options)
+            widest_in_group = std::max(widest_in_group, utf8::width(optionHead(*option)));
+        widest = std::max(widest, std::min(widest_in_group, last_head_column) + 1);
+    }
+    return std::min(widest, last_head_column) + 1;
 }
 
 void OptionsHelpPrinter::printOption(std::ostream& out,
