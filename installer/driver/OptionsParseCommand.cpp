@@ -154,7 +154,7 @@ void Options::parseCommand(int argc, char** argv) {
 bool Options::parseCommandOptions(int argc, char** argv) {
     const CommandDescription description = describeCommand(commandWord, parsing_level);
     commandLineValues.clear();
-    po::store(po::command_line_parser(argc - 1, argv + 1)
+    po::store(po::command_line_parser(argc, argv)
                   .options(description.options)
                   .positional(description.positional)
                   .run(),
