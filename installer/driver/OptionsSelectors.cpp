@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const log_prefix = "Options::interpretSelectors(): ";
+const std::string log_prefix = "Options::interpretSelectors(): ";
 
 error userError() {
     return error(error::user, 1, 1, 2);
@@ -93,20 +93,20 @@ std::string single(const std::set<std::string>& values) {
 
 void Options::interpretSelectors(const BuildManager& catalogue) {
     const selector_sets_t valid = catalogueSets(catalogue);
-    Log::stream(3, true) << log_prefix << "valid product ids:" << quoted(valid.productIds);
-    Log::stream(3, true) << log_prefix << "valid tags (tiers):" << quoted(valid.tiers);
-    Log::stream(3, true) << log_prefix << "valid release ids:" << quoted(valid.releaseIds);
-    Log::stream(3, true) << log_prefix << "valid versions:" << quoted(valid.versions);
+    Log::stream(3, true) << log_prefix + "valid product ids:" + quoted(valid.productIds);
+    Log::stream(3, true) << log_prefix + "valid tags (tiers):" + quoted(valid.tiers);
+    Log::stream(3, true) << log_prefix + "valid release ids:" + quoted(valid.releaseIds);
+    Log::stream(3, true) << log_prefix + "valid versions:" + quoted(valid.versions);
     // The option style has neither selectors nor a command word.
     if (commandWord.empty())
         return;
 
     const selector_sets_t found = classify(selectors, valid);
-    Log::stream(3, true) << log_prefix << "classified selectors: "
-                         << "prod_ids = (" << quoted(found.productIds) << "), tags = (" << quoted(found.tiers)
-                         << "), "
-                         << "rel_ids = (" << quoted(found.releaseIds) << "), versions = ("
-                         << quoted(found.versions) << ")";
+    // One text each: the log writes an empty piece as "~empty".
+    Log::stream(3, true) << log_prefix + "classified selectors: " + "prod_ids = (" +
+                                quoted(found.productIds) + "), tags = (" + quoted(found.tiers) + "), " +
+                                "rel_ids = (" + quoted(found.releaseIds) + "), versions = (" +
+                                quoted(found.versions) + ")";
 
     refuseSeveral(found.productIds, "err_opt_selector_multiple_prod_ids");
     refuseSeveral(found.releaseIds, "err_opt_selector_multiple_rel_ids");
@@ -119,9 +119,9 @@ void Options::interpretSelectors(const BuildManager& catalogue) {
     productIdSelector = single(found.productIds);
     releaseIdSelector = single(found.releaseIds);
     versionSelector = single(found.versions);
-    Log::stream(3, true) << log_prefix << "prod_id_selector=" << productIdSelector << ", "
-                         << "rel_id_selector=" << releaseIdSelector << ", "
-                         << "version_selector=" << versionSelector;
+    Log::stream(3, true) << log_prefix + "prod_id_selector=" + productIdSelector + ", " +
+                                "rel_id_selector=" + releaseIdSelector + ", " +
+                                "version_selector=" + versionSelector;
 
     if (found.tiers.count("all"))
         showAllVersions();
