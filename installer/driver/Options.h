@@ -188,10 +188,8 @@ public:
     CommandDescription describeCommand(const std::string& word, uint64_t level);
     // The help page of commandWord (of the selector for "help"), or its options list for shell
     // completion.
-    void printCommandHelp(std::ostream& out = std::cout);
+    void printCommandHelp(std::ostream& out = std::cout) const;
     bool isCompletionRequested() const;
-    // The message of a command-style parse error: its own text and the hint naming the command.
-    static std::string commandParseErrorText(const std::string& what);
 
     // Command style, second stage: classifies the selectors against the catalogue and turns the
     // command into release selectors and product requests. Ends with the tier defaults and check().

@@ -350,9 +350,11 @@ CommandDescription Options::describeCommand(const std::string& word, uint64_t le
     return description;
 }
 
-void Options::printCommandHelp(std::ostream& out) {
+void Options::printCommandHelp(std::ostream& out) const {
     const std::string word = commandWord == "help" && selectors.size() == 1 ? selectors.front() : commandWord;
-    const CommandDescription description = describeCommand(word, verbose);
+    // A description binds its options to a record; the help only reads it, so a scratch copy serves.
+    Options scratch(*this);
+    const CommandDescription description = scratch.describeCommand(word, verbose);
 
     if (isGiven("completion")) {
         out << "{\n";
@@ -378,9 +380,4 @@ void Options::printCommandHelp(std::ostream& out) {
 
 bool Options::isCompletionRequested() const {
     return !debug && runMode == mode_command_help && isGiven("completion");
-}
-
-std::string Options::commandParseErrorText(const std::string& what) {
-    const std::string command = saved_argc > 1 ? saved_argv[1] : "";
-    return what + "\n" + Messages().format("err_opt_parse_add", command);
 }

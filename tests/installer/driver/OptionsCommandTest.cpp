@@ -262,24 +262,6 @@ TEST_F(OptionsCommandTest, TriesMustBePositive) {
     EXPECT_EQ(zero.support, 2);
 }
 
-TEST_F(OptionsCommandTest, ParseErrorTextNamesTheCommand) {
-    Argv argv({"install", "--no-such-option"});
-    Options::saveArguments(argv.argc(), argv.argv());
-    std::string what;
-    try {
-        Options options;
-        options.parseCommand(argv.argc(), argv.argv());
-    } catch (const boost::program_options::error& e) {
-        what = e.what();
-    }
-    EXPECT_EQ(
-        Options::commandParseErrorText(what),
-        "unrecognised option '--no-such-option'\n"
-        "Run Moxel Installer with the 'help install -v' options for details on the options available with "
-        "this command.");
-    Options::saveArguments(0, nullptr);
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Help
 
