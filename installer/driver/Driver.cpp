@@ -71,15 +71,15 @@ void logBanner(std::time_t start, int argc, char** argv) {
                          << "\n";
 }
 
-const Options& buildSettings() {
+Options& buildSettings() {
     try {
         settings = &Options::instance();
+        return Options::instance();
     } catch (...) {
         // A default record stands in for the one that failed.
         settings = &Options::instance();
         throw;
     }
-    return *settings;
 }
 
 bool isOneShotMode(int mode) {
@@ -90,9 +90,9 @@ bool isOneShotMode(int mode) {
 }
 
 // Settings, the bare version, the log file and the one-shot modes.
-const Options& prepare(std::time_t start, int argc, char** argv) {
+Options& prepare(std::time_t start) {
     try {
-        const Options& options = buildSettings();
+        Options& options = buildSettings();
         if (options.runMode == Options::mode_bare_version) {
             std::cout << program_info::version << "\n";
             exitWithSuccess();
@@ -110,7 +110,7 @@ const Options& prepare(std::time_t start, int argc, char** argv) {
         exitWithError();
     } catch (const boost::program_options::error& e) {
         Log::stream(1, true) << "Options parsing error: " << e.what();
-        const std::string command = argc > 1 ? argv[1] : "";
+        const std::string command = Options::savedArgc() > 1 ? Options::savedArgv()[1] : "";
         printRecord(Reporter(Reporter::failed,
                              std::string(e.what()) + "\n" + Messages().format("err_opt_parse_add", command),
                              ""));
@@ -345,7 +345,7 @@ void run(int argc, char** argv) {
         exitWithError();
     }
 
-    const Options& options = prepare(start, argc, argv);
+    Options& options = prepare(start);
     refuseWhenBusy(options);
     std::unique_ptr<Lock> backgroundLock = moveToBackgroundIfAsked(options);
     exec::detach_from_cgroups();

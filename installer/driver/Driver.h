@@ -42,7 +42,7 @@ void logSelinuxMode();
 
 // The one-shot modes (version, help, status query, stop, background launch of the web wizard); each
 // ends in an exit operation.
-[[noreturn]] void serveOneShotMode(const Options& options);
+[[noreturn]] void serveOneShotMode(Options& options);
 
 // The saved arguments for the banner, the proxy password masked.
 std::string maskedArguments(int argc, char** argv);

@@ -30,11 +30,6 @@ ProxyState& proxyState() {
     return state;
 }
 
-bool completionRequested(const Options& options) {
-    return options.runMode == Options::mode_command_help && !options.debug &&
-           options.commandLineValues.count("completion") != 0;
-}
-
 std::string logFileName(const Options& options, std::time_t start) {
     if (!options.separateLogs)
         return "dizadizezeroz3.log";
@@ -51,7 +46,7 @@ void initLogFile(std::time_t start) {
     if (!Log::get_file_name().empty())
         return;
     const Options* options = builtSettings();
-    if (!options || completionRequested(*options))
+    if (!options || options->isCompletionRequested())
         return;
     if (!fileops::is_directory(log_directory)) {
         fileops::create_directory(log_directory);

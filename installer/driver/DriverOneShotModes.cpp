@@ -87,7 +87,7 @@ void launchWebWizardService(const Options& options) {
 
 } // namespace
 
-void serveOneShotMode(const Options& options) {
+void serveOneShotMode(Options& options) {
     switch (options.runMode) {
     case Options::mode_service:
         launchWebWizardService(options);
@@ -99,8 +99,8 @@ void serveOneShotMode(const Options& options) {
         Options::printUsage();
         break;
     case Options::mode_command_help:
-        throw error(error::internal, 1, 1, 3) << "The help of one command is not available in this build of "
-                                              << Messages().getMessage("Dizadizezeroz") << ".";
+        options.printCommandHelp();
+        break;
     case Options::mode_command_list:
         Options::printCommands();
         break;

@@ -21,6 +21,7 @@
 
 bool noClearScreen = false;
 bool Options::enableXmlOutput = false;
+std::string Options::statusPrefix;
 
 const char* const Options::defaultProductId = "moxel";
 const char* const Options::defaultSource = "https://updates.moxel.example/";
@@ -627,12 +628,4 @@ void Options::readComponentOptions() {
                 << "broken component options.ini file: [prod_id] must precede any name=val lines";
         componentSettings[product][name] = value;
     }
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// GAP: the command-style parser is not written yet. This stand-in refuses every command; replace
-// it, do not extend it.
-
-void Options::parseCommand(int /*argc*/, char** /*argv*/) {
-    throw internal_error("installer/Options.cpp", __LINE__);
 }

@@ -2,9 +2,14 @@
 
 #include "installer/sources/SourceUrl.h"
 
+#include <boost/program_options/errors.hpp>
+#include <boost/program_options/options_description.hpp>
+#include <boost/program_options/positional_options.hpp>
 #include <boost/program_options/variables_map.hpp>
+#include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <iostream>
 #include <istream>
 #include <map>
 #include <memory>
@@ -44,6 +49,27 @@ struct ProductRequest {
     std::vector<std::string> componentClasses;
     std::string installationType;
 };
+
+// One captioned group of command-style options.
+struct OptionGroup {
+    std::string caption;
+    std::vector<boost::shared_ptr<boost::program_options::option_description>> options;
+};
+
+// What one command of the command style accepts, and its help page.
+struct CommandDescription {
+    // Every option of the groups, for parsing.
+    boost::program_options::options_description options;
+    // In help order.
+    std::vector<OptionGroup> groups;
+    boost::program_options::positional_options_description positional;
+    std::string synopsis;
+    // Formatted with the example product id, version and release id.
+    std::string usage;
+    std::string footer;
+};
+
+class BuildManager;
 
 // The console wizard prints line feeds instead of clearing the screen.
 extern bool noClearScreen;
@@ -158,11 +184,32 @@ public:
     // The option style's help and the command list, on standard output.
     static void printUsage();
     static void printCommands();
-    void parseCommand(int argc, char** argv);
     void check();
+
+    // Command style, first stage: the command word, its options and the rule that needs no
+    // catalogue. Conflicting options and the option library's own complaints raise
+    // boost::program_options::error.
+    void parseCommand(int argc, char** argv);
+    // Parses into commandLineValues; false when --help was given (nothing is written then).
+    bool parseCommandOptions(int argc, char** argv);
+    // Level 0 brief help, 1 normal, 2 and more full, 100 and more the description for parsing.
+    CommandDescription describeCommand(const std::string& word, uint64_t level);
+    // The help page of commandWord (of the selector for "help"), or its options list for shell
+    // completion.
+    void printCommandHelp(std::ostream& out = std::cout) const;
+    bool isCompletionRequested() const;
+
+    // Command style, second stage: classifies the selectors against the catalogue and turns the
+    // command into release selectors and product requests. Ends with the tier defaults and check().
+    void interpretSelectors(const BuildManager& catalogue);
+    void resolveVersionSelector(const BuildManager& catalogue);
+    // Every value of a list option, each split at unescaped commas.
+    std::vector<std::string> collectListOption(const std::string& name) const;
 
     // Process-wide, outside the record, so that a default record after a failed build keeps it.
     static bool enableXmlOutput;
+    // Prefix of the result document's status: "", "query_" or "install_".
+    static std::string statusPrefix;
 
     std::map<std::string, std::map<std::string, std::string>> componentSettings;
     int32_t runMode;
@@ -225,6 +272,18 @@ public:
 
 private:
     void applyRcSetting(const std::string& name, const std::string& value);
+
+    // Command style.
+    bool isGiven(const std::string& name) const;
+    void refuseConflict(const std::string& first, const std::string& second) const;
+    void requireOption(const std::string& option, const std::string& required) const;
+    void applyCommandRule();
+    // The second-stage rules; `tierSelected` tells whether a tier selector was given.
+    void applyListRule(const BuildManager& catalogue, bool tierSelected);
+    void applyInstallRule(const BuildManager& catalogue);
+    void applyUpgradeRule(const BuildManager& catalogue, bool tierSelected);
+    void applyUpdateRule(const BuildManager& catalogue, bool tierSelected);
+    void applyAddRemoveRule(const BuildManager& catalogue, bool tierSelected);
 
     // Options that set the run mode, the command and a product mode, for err_cmd_override.
     std::string runModeOption;

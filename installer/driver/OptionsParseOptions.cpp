@@ -5,7 +5,6 @@
 #include "common/runtime/Opsys.h"
 #include "common/runtime/error.h"
 #include "common/runtime/util.h"
-#include "installer/driver/Reporter.h"
 
 #include <getopt.h>
 
@@ -98,7 +97,7 @@ const OptionSpec option_table[] = {
     {"query-status", no_argument,
      [](ParseState& s, const std::string& n, const std::string&) {
          s.options.setRunMode(n, Options::mode_query_status);
-         Reporter::setStatusPrefix("query_");
+         Options::statusPrefix = "query_";
      }},
     {"check-updates", no_argument,
      [](ParseState& s, const std::string& n, const std::string&) {
@@ -151,13 +150,13 @@ const OptionSpec option_table[] = {
      [](ParseState& s, const std::string& n, const std::string& v) {
          s.options.setCommand(n, Options::cmd_change);
          s.request(n, ProductRequest::explicit_components).installComponents.push_back(v);
-         Reporter::setStatusPrefix("install_");
+         Options::statusPrefix = "install_";
      }},
     {"install-everything", no_argument,
      [](ParseState& s, const std::string& n, const std::string&) {
          s.options.setCommand(n, Options::cmd_change);
          s.request(n, ProductRequest::install_all);
-         Reporter::setStatusPrefix("install_");
+         Options::statusPrefix = "install_";
      }},
     {"upgrade-installed-components", no_argument,
      [](ParseState& s, const std::string& n, const std::string&) {
@@ -174,7 +173,7 @@ const OptionSpec option_table[] = {
          s.options.setCommand(n, Options::cmd_change);
          s.selectCurrent();
          s.request(n, ProductRequest::explicit_components).removeComponents.push_back(v);
-         Reporter::setStatusPrefix("install_");
+         Options::statusPrefix = "install_";
      }},
     {"remove-package", required_argument,
      [](ParseState& s, const std::string& n, const std::string& v) {

@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string& status_prefix() {
-    static std::string prefix;
-    return prefix;
-}
-
 const char* statusWord(int code) {
     switch (code) {
     case Reporter::ok:
@@ -47,7 +42,7 @@ std::ostream& Reporter::put(std::ostream& out) const {
 
 void Reporter::printXml(std::ostream& out, const TiXmlNode* payload) const {
     TiXmlElement root("dizadizezeroz");
-    root.SetAttribute("status", statusPrefix() + statusWord(code));
+    root.SetAttribute("status", Options::statusPrefix + statusWord(code));
     if (!message.empty()) {
         root.SetAttribute("error_message", message);
         if (!errorClass.empty())
@@ -61,14 +56,6 @@ void Reporter::printXml(std::ostream& out, const TiXmlNode* payload) const {
     document.InsertEndChild(root);
     out << document << "\n";
     out.flush();
-}
-
-void Reporter::setStatusPrefix(const std::string& prefix) {
-    status_prefix() = prefix;
-}
-
-const std::string& Reporter::statusPrefix() {
-    return status_prefix();
 }
 
 std::ostream& operator<<(std::ostream& out, const Reporter& reporter) {

@@ -20,10 +20,6 @@ public:
     // The result document; `payload` (may be null) becomes the root's only child.
     void printXml(std::ostream& out, const TiXmlNode* payload) const;
 
-    // "query_" for a status query, "install_" for an installation; never cleared.
-    static void setStatusPrefix(const std::string& prefix);
-    static const std::string& statusPrefix();
-
 protected:
     int code;
     std::string message;

@@ -6,7 +6,6 @@
 #include "common/runtime/util.h"
 #include "installer/driver/Driver.h"
 #include "installer/driver/Options.h"
-#include "installer/driver/SystemExit.h"
 #include "tests/support/ForkedChild.h"
 #include "tests/support/TempDir.h"
 
@@ -228,32 +227,15 @@ TEST(InstallerSandboxTest, StatusQueryAfterAFailedRun) {
 TEST(InstallerSandboxTest, StopSignalsTheHolder) {
     for (bool terminate : {false, true}) {
         RunningInstaller other;
-        Options options;
-        options.runMode = Options::mode_stop;
-        options.terminate = terminate;
-        std::ostringstream out;
-        std::streambuf* saved = std::cout.rdbuf(out.rdbuf());
-        int code = -1;
-        try {
-            driver::serveOneShotMode(options);
-        } catch (const driver::SystemExit& exit) {
-            code = exit.code;
-        }
-        std::cout.rdbuf(saved);
-        EXPECT_EQ(code, 0);
-        EXPECT_EQ(out.str(), Messages().getMessage("stop_sent") + "\n");
+        const Ran ran = runInstaller(terminate ? std::vector<std::string>{"stop", "--terminate"}
+                                               : std::vector<std::string>{"stop"});
+        EXPECT_EQ(ran.code, 0);
+        EXPECT_EQ(ran.out, Messages().getMessage("stop_sent") + "\n");
         EXPECT_EQ(other.signalReceived(), terminate ? SIGTERM : SIGHUP);
     }
-}
-
-TEST(InstallerSandboxTest, StopWithoutARunningInstaller) {
-    Options options;
-    options.runMode = Options::mode_stop;
-    std::ostringstream out;
-    std::streambuf* saved = std::cout.rdbuf(out.rdbuf());
-    EXPECT_THROW(driver::serveOneShotMode(options), driver::SystemExit);
-    std::cout.rdbuf(saved);
-    EXPECT_EQ(out.str(), Messages().getMessage("stop_already_stopped") + "\n");
+    const Ran idle = runInstaller({"stop"});
+    EXPECT_EQ(idle.code, 0);
+    EXPECT_EQ(idle.out, Messages().getMessage("stop_already_stopped") + "\n");
 }
 
 TEST(InstallerSandboxTest, BackgroundInstallationAnswersOnceItHoldsTheLock) {

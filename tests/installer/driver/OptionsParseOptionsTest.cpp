@@ -48,7 +48,7 @@ protected:
         unsetenv("WEB_SECRET");
         unsetenv(Options::handedOverProxyPasswordVariable);
         Options::enableXmlOutput = false;
-        Reporter::setStatusPrefix("");
+        Options::statusPrefix = "";
     }
     void TearDown() override { SetUp(); }
 };
@@ -69,7 +69,7 @@ TEST_F(OptionsParseOptionsTest, ArgumentsBecomeSettings) {
         {{"--query-status"},
          [](const Options& o) {
              EXPECT_EQ(o.runMode, Options::mode_query_status);
-             EXPECT_EQ(Reporter::statusPrefix(), "query_");
+             EXPECT_EQ(Options::statusPrefix, "query_");
          }},
         {{"--select-release-latest", "--select-release-id", "R1", "--select-product-id", "ext",
           "--select-release-current"},
@@ -92,7 +92,7 @@ TEST_F(OptionsParseOptionsTest, ArgumentsBecomeSettings) {
              EXPECT_THAT(o.productRequests.at("moxel").installComponents, ElementsAre("a", "b"));
              EXPECT_THAT(o.productRequests.at("ext").installComponents, ElementsAre("c"));
              EXPECT_EQ(o.componentSettings.at("ext").at("port"), "8443");
-             EXPECT_EQ(Reporter::statusPrefix(), "install_");
+             EXPECT_EQ(Options::statusPrefix, "install_");
          }},
         {{"--show-packages", "--install-component", "a"},
          [](const Options& o) { EXPECT_EQ(o.command, Options::cmd_show_packages); }},

@@ -38,7 +38,7 @@ class ReporterPrints : public ::testing::TestWithParam<RecordCase> {
 protected:
     void TearDown() override {
         Options::enableXmlOutput = false;
-        Reporter::setStatusPrefix("");
+        Options::statusPrefix = "";
     }
 };
 
@@ -47,7 +47,7 @@ const char* const declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standa
 TEST_P(ReporterPrints, ExactlyThisDocument) {
     const RecordCase& c = GetParam();
     Options::enableXmlOutput = c.xml;
-    Reporter::setStatusPrefix(c.prefix);
+    Options::statusPrefix = c.prefix;
     const Printed printed = print(Reporter(c.code, c.message, c.errorClass));
     EXPECT_EQ(printed.out, c.xml ? declaration + std::string(c.out) : std::string(c.out));
     EXPECT_EQ(printed.err, c.err);
@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
             "ERROR: Interrupted by user\n"}));
 
 TEST(ReporterTest, PayloadIsTheRootsOnlyChild) {
-    Reporter::setStatusPrefix("");
+    Options::statusPrefix = "";
     TiXmlElement data("data");
     data.SetAttribute("secret", "abc");
     std::ostringstream out;
