@@ -265,3 +265,16 @@ TEST_F(OptionsParseOptionsTest, BadCommandLinesRaiseTheirKeys) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(OptionsWebLaunchTest, ThePasswordStaysOutOfTheLaunchCommand) {
+    char program[] = "/usr/sbin/installer", a[] = "--service-mode", b[] = "--proxy-password", c[] = "s3cret",
+         d[] = "--proxy-passw=s3cret", e[] = "--proxy-port", f[] = "8080";
+    char* argv[] = {program, a, b, c, d, e, f, nullptr};
+    Options::saveArguments(7, argv);
+    EXPECT_EQ(Options().webLaunchCommand(), "'/usr/sbin/installer' '--service-mode' '--proxy-port' '8080'  "
+                                            "--web-interface --with-ssl --disable-browser");
+}
+
+} // namespace
