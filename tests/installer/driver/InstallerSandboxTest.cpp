@@ -115,15 +115,25 @@ TEST(InstallerSandboxTest, OnlyRootMayRunItAndVersionsPrint) {
     EXPECT_TRUE(std::ifstream(log_file).good());
 }
 
-TEST(InstallerSandboxTest, BareVersionNeedsNoLogDirectory) {
+TEST(InstallerSandboxTest, BareVersionAndCompletionNeedNoLogDirectory) {
     // A file where the log directory's parent should be.
     ASSERT_EQ(std::system("rm -rf /var/log/moxel && touch /var/log/moxel"), 0);
     const Ran bare = runInstaller({"--print-version-of-this-binary"});
     EXPECT_EQ(bare.code, 0);
     EXPECT_EQ(bare.out, std::string(program_info::version) + "\n");
+    const Ran completion = runInstaller({"help", "install", "--completion"});
+    EXPECT_EQ(completion.code, 0);
+    EXPECT_EQ(completion.out,
+              readFile(std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/help/install-completion.txt"));
     const Ran version = runInstaller({"--version"});
     EXPECT_EQ(version.code, 1);
     EXPECT_THAT(version.out, HasSubstr("\nERROR: "));
+}
+
+TEST(InstallerSandboxTest, CommandHelpThroughTheRunBody) {
+    const Ran ran = runInstaller({"help", "stop"});
+    EXPECT_EQ(ran.code, 0);
+    EXPECT_EQ(ran.out, readFile(std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/help/stop.txt"));
 }
 
 struct RecordCase {
