@@ -56,7 +56,8 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration)
-                seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+                seconds[run.benchmark_name()] =
+                    run.real_accumulated_time / static_cast<double>(run.iterations);
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> seconds;
@@ -73,8 +74,9 @@ int main(int argc, char** argv) {
     const double apt = reporter.seconds["BM_Start/apt_get_version/real_time"];
     if (ours <= 0 || none <= 0 || apt <= 0)
         return 0;
-    std::printf("\ninstaller --version %.2f ms: %.2fx /bin/true (%.2f ms), %.2fx apt-get --version (%.2f ms); "
-                "%.2f ms over /bin/true\n",
-                ours * 1e3, ours / none, none * 1e3, ours / apt, apt * 1e3, (ours - none) * 1e3);
+    std::printf(
+        "\ninstaller --version %.2f ms: %.2fx /bin/true (%.2f ms), %.2fx apt-get --version (%.2f ms); "
+        "%.2f ms over /bin/true\n",
+        ours * 1e3, ours / none, none * 1e3, ours / apt, apt * 1e3, (ours - none) * 1e3);
     return 0;
 }
