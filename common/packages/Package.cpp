@@ -304,3 +304,10 @@ std::ostream& operator<<(std::ostream& out, const Package& package) {
 bool isRemoverPackage(const Package* package) {
     return package->getType() == 'd' && package->getObsolete(0) != nullptr;
 }
+
+Package* keepForever(std::unique_ptr<Package> package) {
+    // Reachable to the end, so that leak checkers see them kept on purpose.
+    static std::vector<std::unique_ptr<Package>>* kept = new std::vector<std::unique_ptr<Package>>;
+    kept->push_back(std::move(package));
+    return kept->back().get();
+}

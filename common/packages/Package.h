@@ -165,3 +165,6 @@ std::ostream& operator<<(std::ostream& out, const Package& package);
 
 // A dummy package whose first obsoletes entry names the package to take out.
 bool isRemoverPackage(const Package* package);
+
+// Keeps the package until the process ends, as every package lives; returns it.
+Package* keepForever(std::unique_ptr<Package> package);

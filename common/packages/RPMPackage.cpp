@@ -18,9 +18,7 @@
 #include <mutex>
 #include <vector>
 
-namespace {
-
-void loadRpmConfig() {
+void RPMPackage::loadConfig() {
     static std::mutex lock;
     static bool loaded = false;
     std::lock_guard<std::mutex> hold(lock);
@@ -32,6 +30,8 @@ void loadRpmConfig() {
     }
     loaded = true;
 }
+
+namespace {
 
 error missingValue() {
     return error(error::internal, 1, 1, 2) << "can't get header";
@@ -133,7 +133,7 @@ std::vector<std::string> dependencyTexts(Header header, rpmTagVal nameTag, rpmTa
 } // namespace
 
 RPMPackage::RPMPackage(const std::string& name, const std::string& versionText) : Package(name, versionText) {
-    loadRpmConfig();
+    loadConfig();
 }
 
 RPMPackage::~RPMPackage() = default;

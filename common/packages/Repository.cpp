@@ -20,14 +20,6 @@
 
 namespace {
 
-// Packages made here live until the process ends, as every package does; keeping them reachable
-// tells leak checkers so.
-Package* keep(std::unique_ptr<Package> package) {
-    static std::vector<std::unique_ptr<Package>>* kept = new std::vector<std::unique_ptr<Package>>;
-    kept->push_back(std::move(package));
-    return kept->back().get();
-}
-
 // Masters are always packages of some repository; the const only says the entry does not change them.
 Package* owner(const Dependency& entry) {
     return const_cast<Package*>(entry.getMaster());
@@ -353,7 +345,7 @@ void Repository::addFromCache(FILE* file, Package::type_t type, dups_mode_t dups
             }
         }
         if (!match) {
-            append(keep(std::move(package)));
+            append(keepForever(std::move(package)));
         } else if (dupsMode == DUPS_KEEP_OLD) {
             // The new record is dropped.
         } else {
@@ -361,7 +353,7 @@ void Repository::addFromCache(FILE* file, Package::type_t type, dups_mode_t dups
             auto position = store->positions.find(match);
             if (position == store->positions.end() || position->second >= length)
                 throw internal_error("common/Repository", __LINE__);
-            replaceAt(position->second, keep(std::move(package)));
+            replaceAt(position->second, keepForever(std::move(package)));
             replaced = true;
         }
     }
@@ -375,7 +367,7 @@ Package* Repository::addRemoverFor(const std::string& name) {
     dummy->setType('d');
     dummy->setFileName("dummy_remover_for_" + name);
     dummy->addObsolete(name);
-    Package* remover = keep(std::move(dummy));
+    Package* remover = keepForever(std::move(dummy));
     append(remover);
     // A stale obsoletes cache will take the remover in when it is rebuilt.
     if (!obsoleteCache.stale) {

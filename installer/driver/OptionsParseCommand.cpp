@@ -161,6 +161,11 @@ bool Options::parseCommandOptions(int argc, char** argv) {
               commandLineValues);
     if (!isGiven("help")) {
         po::notify(commandLineValues);
+        // Component lists are split later; their escapes are checked now, with the other values.
+        for (const char* list_option : {"with", "without", "components"})
+            if (isGiven(list_option) &&
+                commandLineValues[list_option].value().type() == typeid(std::vector<std::string>))
+                collectListOption(list_option);
         return true;
     }
     if (isGiven("verbose"))

@@ -10,6 +10,8 @@
 
 #include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/split.hpp>
+#include <boost/program_options/cmdline.hpp>
+#include <boost/token_functions.hpp>
 
 #include <set>
 
@@ -162,7 +164,16 @@ std::vector<std::string> Options::collectListOption(const std::string& name) con
     if (found == commandLineValues.end())
         return pieces;
     for (const std::string& value : found->second.as<std::vector<std::string>>()) {
-        const std::vector<std::string> split = util::split_escaped_list(value);
+        std::vector<std::string> split;
+        try {
+            split = util::split_escaped_list(value);
+        } catch (const boost::escaped_list_error&) {
+            // A bad escape is a command-line mistake like any other wrong value.
+            boost::program_options::invalid_option_value invalid(value);
+            invalid.set_option_name(name);
+            invalid.set_prefix(boost::program_options::command_line_style::allow_long);
+            throw invalid;
+        }
         pieces.insert(pieces.end(), split.begin(), split.end());
     }
     return pieces;

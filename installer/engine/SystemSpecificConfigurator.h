@@ -7,6 +7,7 @@
 class ComponentManager;
 class Installer;
 class Package;
+class StageActions;
 
 // The configuration of the system's package manager for one run: its repositories and signing keys,
 // the packages it would install, and the commit or rollback of the persistent changes at the end.
@@ -28,7 +29,11 @@ public:
     virtual void prepareAvailablePackagesList(names_iterator first, names_iterator last) = 0;
     // A new installer back end of this package manager, held by the caller; none when it has no back
     // end of its own. Shared, so that a configurator that offers none needs no Installer definition.
-    virtual std::shared_ptr<Installer> createInstaller(ComponentManager& components) = 0;
+    virtual std::shared_ptr<Installer> createInstaller(ComponentManager& components,
+                                                       StageActions& stages) = 0;
+    // Whether the package manager settles versions itself, so that the installer need not refuse
+    // downgrades.
+    virtual bool settlesVersions() const { return false; }
 
     // Once only; a second call is an internal error.
     void configureSystem();

@@ -103,11 +103,11 @@ SourceManager::apt_sources_t SourceManager::getAptSources() const {
             *checked_pointer<const BuildInfFile>(owner._build_description.get());
         const BuildInfFile::build_t& facts = description.build;
         if (!facts.apt_source.empty())
-            records.push_back(
-                {facts.apt_repository, facts.apt_source, facts.os_release_name, owner._base_dir, false});
+            records.push_back({facts.apt_repository, facts.apt_source, facts.os_release_name, owner._base_dir,
+                               false, dist->getGpgCheck()});
         if (!facts.persistent_apt_source.empty())
             records.push_back({facts.apt_repository, facts.persistent_apt_source, facts.os_release_name,
-                               owner._base_dir, true});
+                               owner._base_dir, true, dist->getGpgCheck()});
     }
     if (records.empty())
         throw internal_error(unit, 196);

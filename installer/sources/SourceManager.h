@@ -26,6 +26,8 @@ public:
         std::string os_release_name;
         std::string base_dir;
         bool persistent = false;
+        // The build's packages are signed.
+        bool gpgCheck = false;
     };
 
     using sources_t = std::vector<boost::shared_ptr<Source>>;

@@ -41,7 +41,7 @@ public:
     }
     void reconfigureSources() override {}
     void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
-    std::shared_ptr<Installer> createInstaller(ComponentManager&) override { return nullptr; }
+    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
 
 protected:
     const Package* doGetAvailablePackage(const std::string& name) override {

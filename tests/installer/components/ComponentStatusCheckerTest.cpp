@@ -43,7 +43,7 @@ public:
 
     void reconfigureSources() override {}
     void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
-    std::shared_ptr<Installer> createInstaller(ComponentManager&) override { return nullptr; }
+    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
 
     std::map<std::string, const Package*> offered;
     std::vector<std::string> asked;

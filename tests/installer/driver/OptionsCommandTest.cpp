@@ -255,6 +255,13 @@ TEST_F(OptionsCommandTest, OptionLibraryComplaintsAreParseErrors) {
         EXPECT_NE(parseError(arguments), "") << arguments.front() << " " << arguments.back();
 }
 
+TEST_F(OptionsCommandTest, ListValueWithABadEscapeIsAParseError) {
+    EXPECT_EQ(parseError({"install", "--preset", "Full", "--with", "a\\q"}),
+              "the argument ('a\\q') for option '--with' is invalid");
+    EXPECT_EQ(parseError({"remove", "--components", "a,\\"}),
+              "the argument ('a,\\') for option '--components' is invalid");
+}
+
 TEST_F(OptionsCommandTest, TriesMustBePositive) {
     const ErrorFacts zero = caught([] { commandStyle({"install", "--tries", "0"}); });
     EXPECT_EQ(zero.text, "Incorrect argument for the option --tries: it must be a positive integer.\n");

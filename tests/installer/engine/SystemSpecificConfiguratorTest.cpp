@@ -17,7 +17,7 @@ class RecordingConfigurator : public SystemSpecificConfigurator {
 public:
     void reconfigureSources() override { calls.push_back("reconfigure"); }
     void prepareAvailablePackagesList(names_iterator, names_iterator) override { calls.push_back("prepare"); }
-    std::shared_ptr<Installer> createInstaller(ComponentManager&) override { return nullptr; }
+    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
 
     std::vector<std::string> calls;
     std::map<std::string, const Package*> offered;

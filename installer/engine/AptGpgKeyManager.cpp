@@ -1,0 +1,5 @@
+#include "installer/engine/AptGpgKeyManager.h"
+
+void AptGpgKeyManager::importKey(const std::string& key) {
+    runImport("/usr/bin/apt-key add", key);
+}
