@@ -10,9 +10,12 @@
 #include "installer/catalogue/BuildManager.h"
 #include "installer/components/AiComponent.h"
 #include "installer/components/ComponentManager.h"
+#include "installer/components/ComponentManagerPasses.h"
 #include "installer/components/ComponentsChangeset.h"
 #include "installer/components/ComponentsChangesetOps.h"
 #include "installer/driver/Options.h"
+#include "installer/engine/SystemSpecificConfigurator.h"
+#include "installer/patches/MicroUpdateManager.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceUrl.h"
 
@@ -156,6 +159,19 @@ void applyComponentSelection(ComponentManager& tree, const std::string& product,
     if (!removed.empty())
         Log::stream(0, true) << Messages().getMessage("removed_comps_by_deps") << quotedNames(removed);
     tree.setRequestModes(changeset);
+}
+
+void determineComponentStates(ComponentManager& tree, Repository& repository,
+                              SystemSpecificConfigurator* configurator, MicroUpdateManager& patches) {
+    ComponentManager::PreparePackagesList packages;
+    tree.accept(packages);
+    if (configurator)
+        configurator->prepareAvailablePackagesList(packages.getNames().begin(), packages.getNames().end());
+    ComponentManager::CheckInstalled status(&repository, configurator);
+    tree.accept(status);
+    ComponentManager::ShriveledRadioGroupsRemover shriveled(&tree);
+    tree.accept(shriveled);
+    patches.markComponentsWithMicroUpdates();
 }
 
 } // namespace driver

@@ -7,8 +7,10 @@
 class BuildManager;
 class ComponentManager;
 class FileFetcher;
+class MicroUpdateManager;
 class Repository;
 struct ReleaseSelector;
+class SystemSpecificConfigurator;
 
 namespace driver {
 
@@ -35,5 +37,11 @@ void selectComponentsByInstallationType(ComponentManager& tree, const std::strin
 // removals of components that deny them.
 void applyComponentSelection(ComponentManager& tree, const std::string& product,
                              const std::vector<std::string>& install, const std::vector<std::string>& remove);
+
+// After the configurator is set up: asks it once for the candidates of every package the tree names,
+// determines each component's state, drops radio groups left with one choice and flags components
+// with pending patches. Without a configurator the candidates come from the repository alone.
+void determineComponentStates(ComponentManager& tree, Repository& repository,
+                              SystemSpecificConfigurator* configurator, MicroUpdateManager& patches);
 
 } // namespace driver

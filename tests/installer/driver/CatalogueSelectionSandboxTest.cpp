@@ -13,7 +13,6 @@
 #include "installer/components/AiComponent.h"
 #include "installer/components/BuildLoader.h"
 #include "installer/components/ComponentManager.h"
-#include "installer/components/ComponentManagerPasses.h"
 #include "installer/components/ParamManager.h"
 #include "installer/driver/Options.h"
 #include "installer/patches/MicroUpdateManager.h"
@@ -56,8 +55,7 @@ protected:
                            &guards);
         catalogue->accept(loader);
         loader.commit();
-        ComponentManager::CheckInstalled status(repository.get(), nullptr);
-        tree.accept(status);
+        driver::determineComponentStates(tree, *repository, nullptr, *patches);
     }
 
     std::vector<std::string> toInstall() { return tree.getSelection(); }
