@@ -32,6 +32,7 @@ public:
 
     // Provides found to satisfy this requirement; filled by the repository.
     void addProvider(const std::shared_ptr<Dependency>& provide);
+    void clearProviders() { providers.clear(); }
     // Empty past the end or when the provide is gone.
     std::shared_ptr<Dependency> getProvider(size_t index) const;
     size_t getProviderCount() const { return providers.size(); }

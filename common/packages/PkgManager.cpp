@@ -162,6 +162,16 @@ struct PkgManager::PackageOrder {
     std::unordered_map<const Package*, size_t> position;
 };
 
+struct PkgManager::TrialBook {
+    explicit TrialBook(size_t packages)
+        : maxWork(std::max<uint64_t>(PkgManager::minWork, PkgManager::workPerPackage * packages)) {}
+
+    const uint64_t maxWork;
+    uint64_t work = 0;
+    // Keyed by digests of the kind of trial and its start list, black list and extra package.
+    std::map<std::pair<uint64_t, uint64_t>, TrialOutcome> outcomes;
+};
+
 struct PkgManager::Trial {
     Trial(const PkgManager& creator, cpkgs_t start)
         : repository(*creator.repository), list(std::move(start)),
@@ -170,6 +180,8 @@ struct PkgManager::Trial {
         manager.os_arch = creator.os_arch;
         manager.packageOrder = creator.packageOrder;
         manager.installedNames = creator.installedNames;
+        manager.book = creator.book;
+        manager.trialDepth = creator.trialDepth + 1;
     }
 
     // False when the resolution ended with a dependency error; other errors pass on.
@@ -341,6 +353,13 @@ void PkgManager::findNecessaryPackages(bool predict) {
                     ++i;
                 }
                 resolveDefferedDependencies();
+                if (i < necessaryList->size() || !deferred.empty())
+                    continue;
+                // A plan that breaks its own rules is mended like any other fault: packages are
+                // black-listed or removed, and the sweep goes on. A prediction covers only part
+                // of the list: the resolver that started it checks the whole.
+                if (!predict)
+                    checkPlan();
                 if (i >= necessaryList->size() && deferred.empty())
                     break;
             }
@@ -366,6 +385,7 @@ void PkgManager::findRequiredFor(const Package* package) {
     FunctionTracer trace("findRequiredFor " + text(package));
     if (package->getType() == 's')
         return;
+    countWork();
     Log::stream(2, true) << "Find directly required packages for " + text(package);
 
     for (size_t index = 0;; ++index) {
@@ -467,8 +487,8 @@ void PkgManager::pushNecessary(const Package* package) {
 void PkgManager::appendNecessaryPackage(const Package* package) {
     FunctionTracer trace("appendNecessaryPackage: " + text(package) + " ~" + package->getType());
 
-    // Only entries of the same name, the package itself and its conflict partners can stop the
-    // walk; visit them in list order.
+    // Only entries of the same name, the package itself and its conflict and obsoletes partners
+    // can stop the walk; visit them in list order.
     std::vector<size_t> positions;
     {
         NecessaryIndex& index = necessary();
@@ -478,16 +498,17 @@ void PkgManager::appendNecessaryPackage(const Package* package) {
         auto same = index.byName.find(package->getName().c_str());
         if (same != index.byName.end())
             positions.insert(positions.end(), same->second.begin(), same->second.end());
-        for (const Package* partner : repository->getConflicts(package)) {
-            auto found = index.position.find(partner);
-            if (found != index.position.end())
-                positions.push_back(found->second);
-        }
-        for (const Package* partner : repository->getConflictedBy(package)) {
-            auto found = index.position.find(partner);
-            if (found != index.position.end())
-                positions.push_back(found->second);
-        }
+        auto addPartners = [&](const Repository::packages_t& partners) {
+            for (const Package* partner : partners) {
+                auto found = index.position.find(partner);
+                if (found != index.position.end())
+                    positions.push_back(found->second);
+            }
+        };
+        addPartners(repository->getConflicts(package));
+        addPartners(repository->getConflictedBy(package));
+        addPartners(repository->getObsoletes(package));
+        addPartners(repository->getObsoleters(package));
         std::sort(positions.begin(), positions.end());
         positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     }
@@ -499,8 +520,7 @@ void PkgManager::appendNecessaryPackage(const Package* package) {
             return;
         }
         if (entry->getName() == package->getName()) {
-            const int order = versionCompare(package, entry);
-            if (order == 0) {
+            if (versionCompare(package, entry) == 0) {
                 if (entry->getArch() == package->getArch()) {
                     Log::stream(3, true) << " skipped, same name-ver-arch is already in list.";
                     return;
@@ -509,48 +529,185 @@ void PkgManager::appendNecessaryPackage(const Package* package) {
             }
             Log::stream(2, true) << " - there is another package '" << *entry << "'"
                                  << " with same name in necessaryList";
-            const Package* older = order < 0 ? package : entry;
-            const Package* kept = order < 0 ? entry : package;
-            appendBlackPackage(older, reason_ptr(new ReasonClash(older, kept)));
+            resolveSameName(entry, package);
             continue;
         }
         // Two installed packages already live side by side, whatever their metadata says.
         if (entry->getType() == 's' && package->getType() == 's')
             continue;
-        if (repository->isConflicting(entry, package) || repository->isConflicting(package, entry)) {
-            try {
-                Log::stream(2, true) << " - conflicts with " << *entry
-                                     << " which is already in necessaryList";
-                reason_ptr reason(new ReasonClash(entry, package));
-                switch (selectBlackPackage(entry, package, reason)) {
-                case 0:
-                    Log::stream(2, true) << "appendNecessaryPackage(): add to black list " << *entry
-                                         << " by selectBlackPackage().";
-                    appendBlackPackage(entry, reason);
-                    break;
-                case 1:
-                    Log::stream(2, true) << "appendNecessaryPackage(): add to black list " << *package
-                                         << " by selectBlackPackage().";
-                    appendBlackPackage(package, reason);
-                    break;
-                default:
-                    Log::stream(1, true)
-                        << "Can't select which of conflicting packages add to blacklist: " << *entry << " or "
-                        << *package << ": adding them both.";
-                    appendBlackPackage(entry, reason);
-                    appendBlackPackage(package, reason);
-                    break;
-                }
-            } catch (const error&) {
-                Log::stream(1, true) << "Unable to install both " << *entry << " and " << *package
-                                     << " because they conflict with each other.";
-                throw;
-            }
-            continue;
+        if (repository->isConflicting(entry, package) || repository->isConflicting(package, entry) ||
+            obsoletesOther(entry, package)) {
+            Log::stream(2, true) << " - conflicts with " << *entry << " which is already in necessaryList";
+            resolveClash(entry, package);
         }
     }
     Log::stream(3, true) << " added.";
     pushNecessary(package);
+}
+
+bool PkgManager::obsoletesOther(const Package* a, const Package* b) const {
+    auto obsoletes = [this](const Package* obsoleter, const Package* obsoleted) {
+        if (obsoleted->getType() == 's')
+            return false; // an installed package obsoleted by a new one simply leaves
+        const Repository::packages_t list = repository->getObsoletes(obsoleter);
+        return std::find(list.begin(), list.end(), obsoleted) != list.end();
+    };
+    return obsoletes(a, b) || obsoletes(b, a);
+}
+
+void PkgManager::resolveSameName(const Package* entry, const Package* package) {
+    const Package* older = versionCompare(package, entry) < 0 ? package : entry;
+    const Package* newer = older == package ? entry : package;
+    // The older one gives way, unless only it leads to a solution: a versioned requirement that
+    // only an older version from a repository meets.
+    if (older->getType() != 's' && newer->getType() != 's' && !isRequested(older) && !isRequested(newer) &&
+        mayTry()) {
+        reason_ptr reason(new ReasonClash(newer, older));
+        Statistics ignored;
+        if (!resolvesWithout(older, reason, ignored,
+                             "Resolving without the older version ends with error: ") &&
+            resolvesWithout(newer, reason, ignored,
+                            "Resolving without the newer version ends with error: ")) {
+            Log::stream(2, true) << "Only the older version " << *older << " leads to a solution";
+            appendBlackPackage(newer, reason);
+        }
+    }
+    appendBlackPackage(older, reason_ptr(new ReasonClash(older, newer)));
+}
+
+void PkgManager::resolveClash(const Package* entry, const Package* package) {
+    try {
+        reason_ptr reason(new ReasonClash(entry, package));
+        switch (selectBlackPackage(entry, package, reason)) {
+        case 0:
+            Log::stream(2, true) << "appendNecessaryPackage(): add to black list " << *entry
+                                 << " by selectBlackPackage().";
+            appendBlackPackage(entry, reason);
+            break;
+        case 1:
+            Log::stream(2, true) << "appendNecessaryPackage(): add to black list " << *package
+                                 << " by selectBlackPackage().";
+            appendBlackPackage(package, reason);
+            break;
+        default:
+            Log::stream(1, true) << "Can't select which of conflicting packages add to blacklist: " << *entry
+                                 << " or " << *package << ": adding them both.";
+            appendBlackPackage(entry, reason);
+            appendBlackPackage(package, reason);
+            break;
+        }
+    } catch (const error&) {
+        Log::stream(1, true) << "Unable to install both " << *entry << " and " << *package
+                             << " because they conflict with each other.";
+        throw;
+    }
+}
+
+void PkgManager::dropInstalled(const Package* installed, const Package* planned) {
+    if (isRequested(installed)) {
+        appendBlackPackage(planned, reason_ptr(new ReasonClash(planned, installed)));
+        throw unhappy();
+    }
+    const size_t before = necessaryList->size();
+    if (upgradeOrObsoleteInstalled(planned, installed) &&
+        (necessaryList->size() > before || !deferred.empty()))
+        return;
+    removeModeSolution(installed);
+}
+
+void PkgManager::requireProgress(size_t listSize) const {
+    if (necessaryList->size() > listSize || !deferred.empty())
+        return;
+    // Nothing the rules can do mends the plan; never return it broken.
+    Log::stream(1, true) << "checkPlan: the plan still breaks its rules";
+    throw error(5, 1, 1, 3) << Messages().getMessage("err_bad_deps");
+}
+
+void PkgManager::checkPlan() {
+    FunctionTracer trace("checkPlan");
+    // What leaves the system: installed packages replaced by a planned one of their name, taken
+    // out by a remover, or obsoleted by a planned package.
+    std::unordered_set<const Package*> planned;
+    std::unordered_set<const char*> plannedNames, removedNames;
+    std::unordered_set<const Package*> leaving;
+    for (const Package* package : *necessaryList) {
+        if (const char* name = removedName(package))
+            removedNames.insert(name);
+        else if (package->getType() != 's' && package->getType() != 'd') {
+            planned.insert(package);
+            plannedNames.insert(package->getName().c_str());
+        }
+    }
+    for (const Package* package : planned)
+        for (const Package* old : repository->getObsoletes(package))
+            if (old->getType() == 's')
+                leaving.insert(old);
+    auto installedStays = [&](const Package* package) {
+        return package->getType() == 's' && !leaving.count(package) &&
+               !plannedNames.count(package->getName().c_str()) &&
+               !removedNames.count(package->getName().c_str());
+    };
+    for (const Package* package : repository->getPackages())
+        if (package->getType() == 's' && !installedStays(package))
+            leaving.insert(package);
+    auto member = [&](const Package* package) { return planned.count(package) || installedStays(package); };
+    auto met = [&](const Dependency& requirement) {
+        return isIgnoredRequirement(text(requirement)) ||
+               anyProviderPackage(*repository, requirement, member);
+    };
+
+    // In list order, so that the first fault found does not depend on addresses.
+    for (const Package* package : *necessaryList) {
+        if (!planned.count(package))
+            continue;
+        for (const std::shared_ptr<Dependency>& requirement : package->getRequires())
+            if (!met(*requirement)) {
+                Log::stream(2, true) << "checkPlan: '" << *requirement << "' of " << *package
+                                     << " is not met by the plan";
+                blackListMasterAndThrowUnhappy(requirement);
+            }
+        for (size_t position : necessary().byName[package->getName().c_str()]) {
+            const Package* other = (*necessaryList)[position];
+            if (other != package && planned.count(other) && other->getArch() == package->getArch() &&
+                versionCompare(other, package) != 0)
+                resolveSameName(other, package);
+        }
+        auto clashing = [&](const Repository::packages_t& partners, bool obsoleted) {
+            for (const Package* other : partners) {
+                if (!member(other) || other == package)
+                    continue;
+                Log::stream(2, true) << "checkPlan: " << *package << " and " << *other
+                                     << (obsoleted ? " obsolete one another" : " conflict");
+                if (other->getType() == 's')
+                    dropInstalled(other, package);
+                else
+                    resolveClash(other, package);
+                return true;
+            }
+            return false;
+        };
+        const size_t before = necessaryList->size();
+        if (clashing(repository->getConflicts(package), false) ||
+            clashing(repository->getConflictedBy(package), false) ||
+            clashing(repository->getObsoleters(package), true))
+            return requireProgress(before); // a remover or an upgrade joined: the sweep goes on
+    }
+    // Installed packages that stay must keep their requirements met.
+    for (const Package* gone : leaving)
+        for (const Package* requirer : repository->getRequirers(gone)) {
+            if (!installedStays(requirer))
+                continue;
+            for (const std::shared_ptr<Dependency>& requirement : requirer->getRequires())
+                if (requirement->matchesPackage(gone) && !met(*requirement)) {
+                    Log::stream(2, true) << "checkPlan: '" << *requirement << "' of installed " << *requirer
+                                         << " is not met by the plan";
+                    if (isRequested(requirer))
+                        throw error(5, 1, 1, 2) << Messages().format("err_deps_badpkg", text(requirer));
+                    const size_t before = necessaryList->size();
+                    removeModeSolution(requirer);
+                    return requireProgress(before);
+                }
+        }
 }
 
 void PkgManager::getStatistics(Statistics& s) const {
@@ -868,29 +1025,107 @@ int PkgManager::countNewRequirements(const Package* package) {
     return unmet;
 }
 
-const PkgManager::TrialOutcome& PkgManager::predict(const Package* candidate) {
-    // A trial depends only on the necessary list, the black list, the repository and the
-    // candidate; all of them only grow between resets, so their sizes tell whether an earlier
-    // outcome still holds.
-    NecessaryIndex& index = necessary();
-    const TrialState state{index.resets, necessaryList->size(), blackList.size(),
-                           repository->getPackages().size()};
-    if (!(state == trialState)) {
-        trialOutcomes.clear();
-        trialState = state;
+bool PkgManager::mayTry() const {
+    if (trialDepth < maxTrialDepth)
+        return true;
+    Log::stream(3, true) << "      trials nest " << maxTrialDepth << " deep already: no trial here";
+    return false;
+}
+
+PkgManager::TrialBook& PkgManager::trialBook() {
+    if (!book)
+        book = std::make_shared<TrialBook>(repository->getPackages().size());
+    return *book;
+}
+
+void PkgManager::countWork() {
+    TrialBook& counted = trialBook();
+    if (++counted.work > counted.maxWork) {
+        if (trialDepth > 0)
+            throw exhausted();
+        giveUp();
     }
-    auto known = trialOutcomes.find(candidate);
-    if (known != trialOutcomes.end())
+}
+
+void PkgManager::giveUp() const {
+    Log::stream(1, true) << "The resolver examined " << book->maxWork
+                         << " packages without finding a solution; giving up.";
+    throw error(5, 1, 1, 3) << Messages().getMessage("err_bad_deps");
+}
+
+bool PkgManager::runTrial(Trial& trial, bool predict, TrialOutcome& outcome) {
+    try {
+        return trial.run(predict, outcome.statistics, &outcome.failure);
+    } catch (const exhausted&) {
+        // Only the resolver that started the trials turns the bound into its error.
+        if (trialDepth > 0)
+            throw;
+        giveUp();
+    }
+}
+
+namespace {
+
+// A trial's key: two independent 64-bit digests of its kind, its start list, its black list and
+// the package it adds; lists of a thousand packages need not be kept for each trial.
+std::pair<uint64_t, uint64_t> trialKey(int kind, const cpkgs_t& start, const PkgManager::black_list_t& black,
+                                       const Package* extra) {
+    uint64_t first = 0xcbf29ce484222325ULL ^ static_cast<uint64_t>(kind);
+    uint64_t second = 0x9e3779b97f4a7c15ULL + static_cast<uint64_t>(kind);
+    auto mix = [&first, &second](const void* pointer) {
+        const uint64_t value = reinterpret_cast<uintptr_t>(pointer);
+        first = (first ^ value) * 0x100000001b3ULL;
+        second = (second + value) * 0xff51afd7ed558ccdULL;
+        second ^= second >> 33;
+    };
+    for (const Package* package : start)
+        mix(package);
+    mix(nullptr);
+    for (const auto& entry : black)
+        mix(entry.first);
+    mix(nullptr);
+    mix(extra);
+    return {first, second};
+}
+
+} // namespace
+
+PkgManager::TrialOutcome PkgManager::predict(const Package* candidate) {
+    auto& outcomes = trialBook().outcomes;
+    const auto key = trialKey(1, *necessaryList, blackList, candidate);
+    auto known = outcomes.find(key);
+    if (known != outcomes.end())
         return known->second;
     cpkgs_t list = *necessaryList;
     list.push_back(candidate);
     Trial trial(*this, std::move(list));
     TrialOutcome outcome;
-    outcome.resolved = trial.run(true, outcome.statistics, nullptr);
-    return trialOutcomes.emplace(candidate, outcome).first->second;
+    outcome.resolved = runTrial(trial, true, outcome);
+    outcomes.emplace(key, outcome);
+    return outcome;
+}
+
+bool PkgManager::resolvesWithout(const Package* excluded, const reason_ptr& reason, Statistics& statistics,
+                                 const char* failedLine) {
+    auto& outcomes = trialBook().outcomes;
+    const auto key = trialKey(2, startPackages, blackList, excluded);
+    auto known = outcomes.find(key);
+    if (known == outcomes.end()) {
+        Trial trial(*this, startPackages);
+        trial.manager.addBlackPackage(excluded, reason);
+        TrialOutcome outcome;
+        outcome.resolved = runTrial(trial, false, outcome);
+        known = outcomes.emplace(key, outcome).first;
+    }
+    statistics = known->second.statistics;
+    if (!known->second.resolved)
+        Log::stream(3, true) << failedLine << known->second.failure;
+    return known->second.resolved;
 }
 
 int PkgManager::preResolve(const Package* currBest, const Package* currTest) {
+    if (!mayTry())
+        return 0;
     const TrialOutcome best = predict(currBest);
     if (!best.resolved) {
         Log::stream(3, true) << "      reject currBest by resolving of branch error.";
@@ -939,20 +1174,16 @@ int PkgManager::selectBlackPackage(const Package* a, const Package* b, const rea
     }
     Log::stream(3, true) << "selectBlackPackage: " << *a << " or " << *b << ": select with pre-resolving";
 
-    // A trial of the start packages without `excluded`; false when it ends with a dependency error.
-    auto resolvesWithout = [&](const Package* excluded, Statistics& statistics, const char* failed) {
-        Trial trial(*this, startPackages);
-        trial.manager.addBlackPackage(excluded, reason);
-        std::string failure;
-        if (trial.run(false, statistics, &failure))
-            return true;
-        Log::stream(3, true) << failed << failure;
-        return false;
-    };
+    if (!mayTry()) {
+        Log::stream(3, true) << "  selectBlackPackage: compare by index.";
+        return orderedBefore(b, a) ? 1 : 0;
+    }
     Statistics firstStatistics;
-    const bool firstFailed = !resolvesWithout(b, firstStatistics, "Resolving fake1 ends with error: ");
+    const bool firstFailed =
+        !resolvesWithout(b, reason, firstStatistics, "Resolving fake1 ends with error: ");
     Statistics secondStatistics;
-    const bool secondFailed = !resolvesWithout(a, secondStatistics, "Resolving fake2 ends with error: ");
+    const bool secondFailed =
+        !resolvesWithout(a, reason, secondStatistics, "Resolving fake2 ends with error: ");
 
     if (firstFailed && secondFailed) {
         Log::stream(2, true) << "selectBlackPackage: both branch of resolving ends with error";
@@ -1187,7 +1418,8 @@ void PkgManager::explainClash(const Package* a, const Package* b) {
         problems.push_back(result);
     };
 
-    if (a->getName() == b->getName() && versionCompare(a, b) < 0) {
+    // Only an installed version stands in the way of a downgrade.
+    if (a->getName() == b->getName() && versionCompare(a, b) < 0 && b->getType() == 's') {
         line(Messages().format("err_pkg_downgrade", a->getName().str(), a->getVersion().toString(),
                                b->getVersion().toString()));
         return finish();

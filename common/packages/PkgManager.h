@@ -48,6 +48,14 @@ public:
     // Thrown after a package was black-listed: the resolution restarts from the start packages.
     struct unhappy {};
 
+    // Bounds of trial resolution, for one resolution with all its nested trials: trials nest at
+    // most maxTrialDepth deep (deeper comparisons count as undecided), and the resolver and its
+    // trials together examine at most workPerPackage times the repository's package count, but at
+    // least minWork, packages before the resolution fails with err_bad_deps.
+    static constexpr int maxTrialDepth = 3;
+    static constexpr uint64_t workPerPackage = 50;
+    static constexpr uint64_t minWork = 20000;
+
     struct DependencyHash {
         size_t operator()(const std::shared_ptr<Dependency>& d) const;
     };
@@ -165,19 +173,36 @@ private:
     struct TrialOutcome {
         bool resolved = false;
         Statistics statistics;
+        std::string failure;
     };
-    struct TrialState {
-        uint64_t resets;
-        size_t necessary;
-        size_t black;
-        size_t packages;
-        bool operator==(const TrialState& o) const {
-            return resets == o.resets && necessary == o.necessary && black == o.black &&
-                   packages == o.packages;
-        }
-    };
+    // Shared by a resolver and all its trials: the work done, and the outcomes of trials by
+    // their start list and black list, so that no trial runs twice at any level.
+    struct TrialBook;
+    TrialBook& trialBook();
+    // Raised in a trial when the work bound is reached; it ends the whole resolution.
+    struct exhausted {};
+    [[noreturn]] void giveUp() const;
+    bool runTrial(Trial& trial, bool predict, TrialOutcome& outcome);
     // The trial resolution of the necessary list with the candidate appended.
-    const TrialOutcome& predict(const Package* candidate);
+    TrialOutcome predict(const Package* candidate);
+    // A trial from the start packages with `excluded` black-listed; false when it fails.
+    bool resolvesWithout(const Package* excluded, const reason_ptr& reason, Statistics& statistics,
+                         const char* failedLine);
+    // Whether trials may nest one level deeper here.
+    bool mayTry() const;
+    void countWork();
+    // After the main loop: the plan must hold together; a fault black-lists, removes or upgrades
+    // a package, or ends the resolution when none of that changes anything.
+    void checkPlan();
+    void requireProgress(size_t listSize) const;
+    // Two packages that must not be in the plan together, `entry` already there: black-lists one.
+    void resolveClash(const Package* entry, const Package* package);
+    void resolveSameName(const Package* entry, const Package* package);
+    // A package that must not stay installed beside the plan: removed when allowed, else the plan
+    // package fails.
+    void dropInstalled(const Package* installed, const Package* planned);
+    // Whether either package obsoletes the other, the obsoleted one not being installed.
+    bool obsoletesOther(const Package* a, const Package* b) const;
     // The common ending of the solutions.
     bool chooseSolution(const std::shared_ptr<Dependency>& candidate);
     bool orderedBefore(const Package* a, const Package* b) const;
@@ -205,6 +230,6 @@ private:
     mutable std::unique_ptr<NecessaryIndex> necessaryIndex;
     mutable std::shared_ptr<PackageOrder> packageOrder;
     mutable std::shared_ptr<std::unordered_map<const char*, bool>> installedNames;
-    TrialState trialState{0, 0, 0, 0};
-    std::unordered_map<const Package*, TrialOutcome> trialOutcomes;
+    std::shared_ptr<TrialBook> book;
+    int trialDepth = 0;
 };

@@ -384,6 +384,8 @@ Package* Repository::addRemoverFor(const std::string& name) {
 
 void Repository::purgeRemoved() {
     retainOnly([](Package* package) { return package->getType() != 'z'; }, &ownRemoved());
+    // Cache reads look duplicates up by name: the index must not list purged packages.
+    names.stale = true;
 }
 
 void Repository::leaveOnlySystemPackages() {
@@ -540,6 +542,14 @@ Repository::provides_t Repository::findProvides(const Dependency& dependency) co
 
 void Repository::resolveRequires() {
     linkRequirements();
+    // The requirements' own lists answer callers that hold a package but no repository.
+    for (const auto& entry : links->byRequirement) {
+        Dependency& requirement = *entry.second.requirement;
+        requirement.clearProviders();
+        for (const auto& provider : entry.second.providers)
+            if (std::shared_ptr<Dependency> provide = provider.lock())
+                requirement.addProvider(provide);
+    }
 }
 
 void Repository::linkRequirements() const {

@@ -28,7 +28,8 @@ class Version;
 // Copies are cheap and independent: a copy shares the package objects, the registered sources and,
 // until one side changes them, the package list, the indexes and the caches. Nothing done through a
 // copy reaches the repository it was copied from; in particular the links from requirements to their
-// providers are kept per repository, not in the shared Dependency objects.
+// providers are kept per repository. Only an explicit resolveRequires also fills the shared
+// Dependency objects' own provider lists.
 class Repository {
 public:
     // How addFromCache treats a record equal in name, version and architecture to a listed package.
@@ -108,7 +109,8 @@ public:
     // The dummy package (type 'd') that obsoletes the name, made once per name and listed.
     Package* addRemoverFor(const std::string& name);
     // Moves every package of type 'z' out of the list into the removed set, keeping the order of
-    // the rest. The caches keep the purged packages until something else makes them stale.
+    // the rest. The name index is rebuilt when next read; the other caches keep the purged
+    // packages until something else makes them stale.
     void purgeRemoved();
     // Drops every package that is not installed (type 's').
     void leaveOnlySystemPackages();

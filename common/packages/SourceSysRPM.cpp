@@ -9,6 +9,8 @@
 #include "common/runtime/exec.h"
 #include "common/runtime/util.h"
 
+#include <boost/regex.hpp>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,6 +32,12 @@ const char* const fullQuery =
     "[P:%{FILENAMES}\\nm:%{FILEMODES}\\n5:%{FILEMD5S}%{FILELINKTOS}\\n]"
     "[C:%{CONFLICTNAME} %{CONFLICTFLAGS:depflags} %{CONFLICTVERSION}\\n]"
     "[O:%{OBSOLETENAME} %{OBSOLETEFLAGS:depflags} %{OBSOLETEVERSION}\\n]X:\\n' ";
+
+// What rpm accepts in a package name: letters, digits and "._+-", not beginning with '-' or '.'.
+bool isRpmPackageName(const std::string& name) {
+    static const boost::regex rule("[A-Za-z0-9_+][A-Za-z0-9_.+-]*");
+    return boost::regex_match(name, rule);
+}
 
 void reportStep(const char* key) {
     const std::string& text = Messages().getMessage(key);
@@ -94,9 +102,11 @@ void SourceSysRPM::doGetFull() {
 }
 
 std::string SourceSysRPM::getPkgVersionFromSystemDirectly(const std::string& name) {
+    if (!isRpmPackageName(name))
+        throw error(error::repository, 1, 1, 3) << "Invalid package name " << util::escape_c_string(name);
     // rpm -q exits with 1 for a package that is not installed.
     std::ostringstream output;
-    int code = exec::run_command("rpm -q --queryformat '%{VERSION}\\n' " + util::shell_quote(name), false,
+    int code = exec::run_command("rpm -q --queryformat '%{VERSION}\\n' -- " + util::shell_quote(name), false,
                                  false, &output, nullptr);
     std::vector<std::string> lines;
     std::istringstream in(output.str());

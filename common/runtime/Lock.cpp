@@ -130,19 +130,52 @@ int Lock::test(unsigned semnum) {
     return request.l_type == F_UNLCK ? 0 : static_cast<int>(request.l_pid);
 }
 
+namespace {
+
+// Only a file of our own that nobody else may open can carry the locks: another user could hold a
+// byte of any other file, or a file he made, for ever.
+bool trustworthy(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0 &&
+           info.st_nlink == 1;
+}
+
+// Removes a squatted lock file, unless the name has meanwhile been given to another file.
+bool removeSquatted(const struct stat& opened) {
+    struct stat named;
+    if (lstat(Lock::file_name, &named) == 0 &&
+        (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino))
+        return true;
+    Log::stream(1, true) << "Warning: " << Lock::file_name << " belongs to user " << opened.st_uid
+                         << " with mode " << std::oct << (opened.st_mode & 07777) << std::dec
+                         << "; it is removed and made again.";
+    return unlink(Lock::file_name) == 0 || errno == ENOENT;
+}
+
+} // namespace
+
 void Lock::openFile() {
     LockState& s = state();
-    // No symbolic links (the directory is world-writable) and no blocking on a FIFO put in its place.
-    const int fd = open(file_name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd == -1)
-        throw systemError(4, 1, 1, 2, "err_lock_file", errno);
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int saved = errno;
+    // The second round opens the file made after a squatted one was removed.
+    for (int round = 0; round < 2; ++round) {
+        // No symbolic links (the directory is world-writable) and no blocking on a FIFO put in its place.
+        const int fd = open(file_name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd == -1)
+            throw systemError(4, 1, 1, 2, "err_lock_file", errno);
+        struct stat info;
+        if (fstat(fd, &info) != 0) {
+            const int saved = errno;
+            close(fd);
+            throw systemError(4, 1, 1, 2, "err_lock_file", saved);
+        }
+        if (trustworthy(info)) {
+            s.lock_fd = fd;
+            return;
+        }
         close(fd);
-        throw systemError(4, 1, 1, 2, "err_lock_file", S_ISREG(info.st_mode) ? saved : EINVAL);
+        if (!removeSquatted(info))
+            throw systemError(4, 1, 1, 2, "err_lock_file", errno);
     }
-    s.lock_fd = fd;
+    throw systemError(4, 1, 1, 2, "err_lock_file", EPERM);
 }
 
 void Lock::closeFile() {

@@ -8,7 +8,6 @@
 
 #include <sys/utsname.h>
 
-#include <fstream>
 #include <ostream>
 
 std::string Opsys::override_name;
@@ -33,13 +32,12 @@ bool differ(const std::string& a, const std::string& b, bool lenient) {
 }
 
 void readLsbRelease(std::string& vendor, std::string& version) {
-    std::ifstream file("/etc/lsb-release");
-    if (!file)
+    std::vector<std::string> lines;
+    if (!fileops::read_lines("/etc/lsb-release", lines))
         return;
     static const boost::regex assignment("^(.+)=(.+)$", boost::regex::extended);
-    std::string line;
     boost::smatch match;
-    while (std::getline(file, line)) {
+    for (const std::string& line : lines) {
         if (!boost::regex_match(line, match, assignment))
             continue;
         if (match[1] == "DISTRIB_ID")
@@ -62,9 +60,9 @@ void readReleaseFile(std::string& vendor, std::string& version) {
         if (!fileops::exists(release.path))
             continue;
         vendor = release.vendor;
-        std::ifstream file(release.path);
-        std::string line;
-        std::getline(file, line);
+        std::vector<std::string> lines;
+        fileops::read_lines(release.path, lines);
+        const std::string line = lines.empty() ? std::string() : lines.front();
 
         static const boost::regex numbered("[^0-9.]* ?([0-9.]+) ?.*", boost::regex::extended);
         boost::smatch match;
@@ -91,11 +89,11 @@ bool inContainer() {
     if (!fileops::is_directory("/proc/vz"))
         return false;
     try {
-        std::ifstream status("/proc/self/status");
+        std::vector<std::string> lines;
+        fileops::read_lines("/proc/self/status", lines);
         static const boost::regex env_id("^envID:[[:space:]]*([[:digit:]]+)$", boost::regex::extended);
-        std::string line;
         boost::smatch match;
-        while (std::getline(status, line)) {
+        for (const std::string& line : lines) {
             if (boost::regex_match(line, match, env_id))
                 return match[1].str().find_first_not_of('0') != std::string::npos;
         }

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,21 @@
 namespace {
 
 const int exec_failed_code = 251;
+
+const int cancel_check_ms = 100;
+
+// A descriptor that becomes readable when the child ends; -1 when the kernel has none to give.
+class ChildWatch {
+public:
+    explicit ChildWatch(pid_t pid) : descriptor(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))) {}
+    ChildWatch(const ChildWatch&) = delete;
+    ChildWatch& operator=(const ChildWatch&) = delete;
+    ~ChildWatch() { ChildExec::closeFd(descriptor); }
+    int fd() const { return descriptor; }
+
+private:
+    int descriptor;
+};
 
 error execError(const char* key, const std::string& command) {
     Messages messages;
@@ -120,12 +136,16 @@ int POpen::wait(bool echo) {
     size_t position = 0;
     int status = 0;
 
+    // The pump sleeps until a pipe is ready or the child ends; a recorded cancel is looked at a few
+    // times a second. Without a process descriptor (old kernels) the exit is polled for as often.
+    ChildWatch child(pid);
+    const int timeout = child.fd() == -1 || cancellable ? cancel_check_ms : -1;
     for (;;) {
-        pollfd entries[3] = {
-            {stdinPipe[1], POLLOUT, 0}, {stdoutPipe[0], POLLIN, 0}, {stderrPipe[0], POLLIN, 0}};
-        const bool all_closed = stdinPipe[1] == -1 && stdoutPipe[0] == -1 && stderrPipe[0] == -1;
-        // With nothing left to move, only the exit and a cancel are waited for.
-        poll(entries, 3, all_closed ? 10 : 1);
+        pollfd entries[4] = {{stdinPipe[1], POLLOUT, 0},
+                             {stdoutPipe[0], POLLIN, 0},
+                             {stderrPipe[0], POLLIN, 0},
+                             {child.fd(), POLLIN, 0}};
+        poll(entries, 4, timeout);
 
         if (stdinPipe[1] != -1 && (entries[0].revents & POLLOUT)) {
             if (position == fill) {

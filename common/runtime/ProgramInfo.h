@@ -1,7 +1,8 @@
 #pragma once
 
-// Build constants shown by the version output and in internal-error texts.
+// Build constants shown by the version output and in internal-error texts. They live in one object
+// file of their own, so that a second installer with another version only recompiles that file.
 namespace program_info {
-inline constexpr const char* version = "3.24.0";
-inline constexpr const char* revision = "718260c2a548";
+extern const char* const version;
+extern const char* const revision;
 } // namespace program_info

@@ -56,6 +56,8 @@ private:
     static void setText(char* field, size_t size, const std::string& text);
     static std::string getText(const char* field, size_t size);
     static std::recursive_mutex& threadMutex();
+    // The segment's id, or -1 with errno set.
+    static int ownSegment();
 
     // Byte locks do not exclude the threads of one process; this does.
     std::unique_lock<std::recursive_mutex> thread_guard;

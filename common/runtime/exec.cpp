@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,16 +75,36 @@ error execError(int e_class, int repeat, int state, int support, const char* key
     return error(e_class, repeat, state, support) << withCommand(Messages().getMessage(key), command);
 }
 
-void writeAll(int fd, const std::string& data) {
+// The detached program's standard input: an anonymous in-memory file holding the whole input, so
+// that a program that never reads it cannot hold us up, and a failed write is ours to report.
+int inputFile(const std::string& data, const std::string& command) {
+    int fd = memfd_create("moxel-detached-input", MFD_CLOEXEC);
+    if (fd != -1 && fd <= 2) {
+        // Kept off the standard descriptors, which the child sets up from this and /dev/null.
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
+        fd = moved;
+    }
+    if (fd == -1)
+        throw execError(4, 1, 0, 2, "err_exec_pipefail", command);
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t written = write(fd, data.data() + done, data.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
-            return;
+        if (written <= 0) {
+            const int saved = written < 0 ? errno : EIO;
+            ChildExec::closeFd(fd);
+            Log::stream(1, true) << "Can't store the input of a background command: " << strerror(saved);
+            throw execError(4, 1, 0, 2, "err_exec_pipefail", command);
+        }
         done += static_cast<size_t>(written);
     }
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        ChildExec::closeFd(fd);
+        throw execError(4, 1, 0, 2, "err_exec_pipefail", command);
+    }
+    return fd;
 }
 
 } // namespace
@@ -98,15 +119,12 @@ int run_command(const std::string& command, bool echo, bool check, std::ostream*
     std::unique_ptr<POpen> child =
         POpen::start(command, &no_input, output ? output : &discarded, errors ? errors : &discarded);
     child->cancellable = true;
-    int status = 0;
-    try {
-        status = child->wait(echo);
-    } catch (const error&) {
-        if (check)
-            throw;
-        status = 0;
-    }
+    // A failure to run or watch the command is never taken for its success, whatever `check` says.
+    const int status = child->wait(echo);
     Progress::checkTermination();
+    if (status == -1)
+        throw error(4, 2, 0, 2) << withCommand("Lost track of the external command: waitpid() failed.",
+                                               command);
 
     const int low_bits = status & 0x7f;
     if (low_bits != 0 && low_bits != 0x7f) {
@@ -203,20 +221,16 @@ void run_detached(const std::string& command, const std::string* input) {
     Log::stream(2, true) << "Execute command " << command;
     ChildExec::ignoreSigpipe();
 
-    int data[2] = {-1, -1};
-    if (input && ChildExec::createPipe(data) != 0)
-        throw execError(4, 1, 0, 2, "err_exec_pipefail", command);
+    int data = input ? inputFile(*input, command) : -1;
     // Opened here so that a failure is reported by us rather than lost in a child.
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null_fd == -1) {
-        ChildExec::closeFd(data[0]);
-        ChildExec::closeFd(data[1]);
+        ChildExec::closeFd(data);
         throw error(4, 1, 0, 2) << "Unable to read from '/dev/null'";
     }
     ChildExec shell(command, "/bin/sh", false);
     if (!shell.openChannel()) {
-        ChildExec::closeFd(data[0]);
-        ChildExec::closeFd(data[1]);
+        ChildExec::closeFd(data);
         ChildExec::closeFd(null_fd);
         throw execError(4, 1, 0, 2, "err_exec_pipefail", command);
     }
@@ -224,15 +238,14 @@ void run_detached(const std::string& command, const std::string* input) {
     const pid_t pid = fork();
     if (pid == -1) {
         const int saved = errno;
-        ChildExec::closeFd(data[0]);
-        ChildExec::closeFd(data[1]);
+        ChildExec::closeFd(data);
         ChildExec::closeFd(null_fd);
         Log::stream(1, true) << Messages().getMessage("err_exec_forkfail") << " (" << strerror(saved) << ").";
         throw execError(4, 1, 0, 2, "err_exec_forkfail", command);
     }
     if (pid == 0) {
         if (!ChildExec::moveTo(null_fd, 1) || !ChildExec::moveTo(null_fd, 2) ||
-            (input && !ChildExec::moveTo(data[0], 0))) {
+            (input && !ChildExec::moveTo(data, 0))) {
             shell.report('E', errno);
             _exit(0);
         }
@@ -248,11 +261,7 @@ void run_detached(const std::string& command, const std::string* input) {
     }
 
     ChildExec::closeFd(null_fd);
-    if (input) {
-        ChildExec::closeFd(data[0]);
-        writeAll(data[1], *input);
-        ChildExec::closeFd(data[1]);
-    }
+    ChildExec::closeFd(data);
     ChildExec::waitFor(pid);
     for (const auto& report : shell.collect()) {
         if (report.first == 'C') {

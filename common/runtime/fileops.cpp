@@ -461,6 +461,22 @@ bool opens_for_writing(const char* mode) {
 
 } // namespace
 
+bool read_lines(const std::string& path, std::vector<std::string>& lines) {
+    FILE* file = fopen(path.c_str(), "re");
+    if (!file)
+        return false;
+    char* buffer = nullptr;
+    size_t capacity = 0;
+    for (ssize_t length; (length = getline(&buffer, &capacity, file)) != -1;) {
+        if (length > 0 && buffer[length - 1] == '\n')
+            --length;
+        lines.emplace_back(buffer, static_cast<size_t>(length));
+    }
+    free(buffer);
+    fclose(file);
+    return true;
+}
+
 File::File(const std::string& path, const char* mode)
     : file(nullptr), path(path), writing(opens_for_writing(mode)) {
     std::string flags = mode;

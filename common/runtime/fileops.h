@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // The installer's file-system functions. Tests never raise for file-system errors (they log at debug
 // level and answer false); the changing operations raise classified `error` values.
@@ -45,6 +46,9 @@ bool create_directory(const std::string& path);
 // copy_file_synced keeps the mode and owner of an existing target and forces the data to disk.
 void copy_file(const std::string& from, const std::string& to);
 void copy_file_synced(const std::string& from, const std::string& to);
+// The lines of a text file without their newlines, read close-on-exec; false when it cannot be opened.
+bool read_lines(const std::string& path, std::vector<std::string>& lines);
+
 // Creates an empty file (mode 0600) or empties an existing one.
 void touch(const std::string& path);
 

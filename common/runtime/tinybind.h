@@ -30,10 +30,22 @@ struct parse_err : err {
     int32_t column;
 };
 
+// How deep elements may nest. TinyXML's parser and destructor recurse once per level, so a hostile
+// document could otherwise overflow the stack; real catalogues and build descriptions nest fewer
+// than 10 levels.
+const int max_depth = 256;
+
+// Reads the file into the document the way TinyXML's LoadFile does, close-on-exec. A document that
+// nests deeper than max_depth, or whose nesting cannot be told without parsing it (text that is
+// not UTF-8, markup TinyXML reads its own way) while it has more than max_depth elements, raises
+// err (code 1) naming the file before TinyXML sees it. False when TinyXML fails; its error is then
+// in the document.
+bool loadFile(TiXmlDocument& document, const std::string& path);
+
 class Document : public TiXmlDocument {
 public:
-    // Raises err (-1) for a missing path or a directory and parse_err for a file that cannot be
-    // read or parsed.
+    // Raises err (-1) for a missing path or a directory, err (1) for a document nested too deep, and
+    // parse_err for a file that cannot be read or parsed.
     explicit Document(const std::string& path);
     ~Document() override;
 

@@ -9,6 +9,7 @@
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
 #include "installer/driver/Options.h"
+#include "installer/patches/SelfUpgrade.h"
 #include "installer/sources/ExtCatalog.h"
 
 #include <boost/make_shared.hpp>
@@ -168,10 +169,6 @@ BuildInfFile::repository_t readRepository(const TiXmlElement* element, const cha
     return repository;
 }
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-
 } // namespace
 
 BuildInfFile::BuildInfFile(const std::string& localPath, const std::string& configName)
@@ -182,22 +179,21 @@ BuildInfFile::BuildInfFile(const std::string& localPath, const std::string& conf
     Log::stream(3, true) << "Load and parse component list from " << localPath;
 
     TiXmlDocument document;
-    {
-        // Opened here rather than by TinyXML so that the descriptor is close-on-exec.
-        std::unique_ptr<FILE, FileCloser> file(fopen(localPath.c_str(), "rbe"));
-        bool loaded = false;
-        if (file)
-            loaded = document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING);
-        else
-            document.SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
-        if (!loaded)
-            throw error(error::repository, 1, 1, 3)
-                << messages.format("err_config_parse", localPath, std::string(document.ErrorDesc()));
+    bool loaded = false;
+    try {
+        loaded = tinybind::loadFile(document, localPath);
+    } catch (const tinybind::err& failure) {
+        throw error(error::repository, 1, 1, 3)
+            << messages.format("err_config_parse", localPath, failure.text);
     }
+    if (!loaded)
+        throw error(error::repository, 1, 1, 3)
+            << messages.format("err_config_parse", localPath, std::string(document.ErrorDesc()));
     const TiXmlElement* root = document.RootElement();
     if (!root)
         throw error(error::repository, 1, 1, 3) << messages.format("err_inf3_root", localPath);
 
+    SelfUpgrade::check_required_AI_version(*root);
     const std::string rootName = root->Value();
     if (rootName != "build" && rootName != "build_1")
         throw error(error::repository, 1, 1, 3) << messages.format("err_binf3_build", localPath);

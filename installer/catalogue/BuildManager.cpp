@@ -10,6 +10,7 @@
 #include "installer/catalogue/Build.h"
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
+#include "installer/patches/SelfUpgrade.h"
 #include "installer/sources/FileFetcher.h"
 
 #include <boost/make_shared.hpp>
@@ -53,6 +54,8 @@ void BuildManager::readCatalogue(FileFetcher& fetcher, const std::string& path) 
         const std::string kind = root.name();
         std::vector<product_ref_t> products;
         std::vector<product_ref_t> addons;
+        if (kind == "vendors" || kind == "product")
+            SelfUpgrade::check_required_AI_version(*root.get());
         if (kind == "vendors") {
             products = parseProductsList(document, addons);
         } else if (kind == "product") {

@@ -14,6 +14,7 @@
 #include "installer/catalogue/BuildInfFile.h"
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
+#include "installer/patches/SelfUpgrade.h"
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
@@ -114,6 +115,7 @@ void BuildManager::parseProduct(const product_ref_t& entry, const std::string& p
         throw error(1, 1, 1, 3) << Messages().format("err_inf3_nonprod", path);
     if (root.attribute("id").empty())
         throw error(1, 1, 1, 3) << Messages().format("err_inf3_noid", path);
+    SelfUpgrade::check_required_AI_version(*first);
 
     auto product = boost::make_shared<Product>();
     for (ChildIterator group = children(root, "keypackages"); group != ChildIterator(); ++group) {

@@ -4,6 +4,7 @@
 #include "installer/components/AiComponent.h"
 #include "installer/components/ComponentManager.h"
 #include "installer/engine/DebianAPTConfigurator.h"
+#include "installer/engine/YumConfigurator.h"
 
 #include <boost/optional.hpp>
 
@@ -32,8 +33,11 @@ SystemSpecificConfigurator* createSystemConfigurator(Repository& repository, con
         cachedCheck().reset();
         baseKind() = kind;
     }
-    // Red Hat-like systems get the yum configurator, which is not part of the engine yet.
-    if (Opsys().isRedHatLike() || !debBased)
+    if (Opsys().isRedHatLike()) {
+        YumConfigurator::detectTool();
+        return new YumConfigurator(source, sources, repository);
+    }
+    if (!debBased)
         return nullptr;
     return new DebianAPTConfigurator(source, components, sources, repository);
 }

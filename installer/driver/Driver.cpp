@@ -11,9 +11,14 @@
 #include "common/runtime/exec.h"
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
+#include "installer/catalogue/BuildManager.h"
 #include "installer/driver/Options.h"
+#include "installer/driver/ReportError.h"
 #include "installer/driver/Reporter.h"
 #include "installer/driver/SystemExit.h"
+#include "installer/patches/SelfUpgrade.h"
+#include "installer/sources/FileFetcher.h"
+#include "installer/sources/SourceUrl.h"
 #include "installer/sources/http_error.h"
 
 #include <boost/program_options/errors.hpp>
@@ -102,6 +107,8 @@ Options& prepare(std::time_t start) {
             Log::stream(2, true) << "Debug mode is switched on: All output will be written to the log file.";
             Log::setFileThreshold(3);
         }
+        if (!options.disableSelfUpgrade)
+            SelfUpgrade::switch_to_cached_binary();
         if (isOneShotMode(options.runMode))
             serveOneShotMode(options);
         return options;
@@ -210,11 +217,24 @@ std::unique_ptr<Lock> moveToBackgroundIfAsked(const Options& options) {
                                           << Messages().getMessage("Dizadizezeroz") << ".";
 }
 
-// The command-line mode marks the shared progress record failed for every way it fails.
-void runCommandLine() {
+// A catalogue that demands another installer version restarts the run in that version.
+std::unique_ptr<BuildManager> loadCatalogue(const Options& options, FileFetcher& fetcher) {
     try {
+        return std::make_unique<BuildManager>(fetcher, locationBaseName(options.source.str()));
+    } catch (const SelfUpgrade::NeedSelfUpgrade&) {
+        SelfUpgrade::download_new_version(options.source);
+        SelfUpgrade::do_restart(Options::savedArgv());
+    }
+}
+
+// The command-line mode marks the shared progress record failed for every way it fails.
+void runCommandLine(const Options& options) {
+    try {
+        FileFetcher fetcher(parentLocation(options.source.str()), options.target);
+        const std::unique_ptr<BuildManager> catalogue = loadCatalogue(options, fetcher);
         notBuilt("command-line mode");
     } catch (const error& e) {
+        ReportError::sendFailure(e);
         Progress::fail(e.getReport());
         throw;
     } catch (const SystemExit&) {
@@ -242,7 +262,7 @@ void runMode(const Options& options) {
         Log::setConsoleMode(true);
         notBuilt("console wizard");
     case Options::mode_command_line:
-        runCommandLine();
+        runCommandLine(options);
         Progress::finish();
         break;
     case Options::mode_web:
@@ -292,6 +312,9 @@ bool isDefaultServerNotFound(const error& e) {
     } catch (const PkgManager::unhappy&) {
         printRecord(Reporter(Reporter::failed, "Unexpected 'unhappy' exception caught"));
         exitWithError();
+    } catch (const SelfUpgrade::NeedSelfUpgrade&) {
+        printRecord(Reporter(Reporter::failed, "Unexpected 'NeedSelfUpgrade' exception caught"));
+        exitWithError();
     } catch (const std::exception& e) {
         logSelinuxMode();
         std::string type = typeid(e).name();
@@ -337,6 +360,7 @@ void run(int argc, char** argv) {
     ChildExec::ignoreSigpipe();
     util::set_env("DIZADIZEZEROZ_VERSION", program_info::version);
     Options::saveArguments(argc, argv);
+    ReportError::set_ai_version(program_info::version, program_info::revision);
     const std::time_t start = std::time(nullptr);
     logBanner(start, argc, argv);
     umask(022);

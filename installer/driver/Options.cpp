@@ -487,9 +487,18 @@ void Options::readRcFile() {
 }
 
 void Options::applyRcSetting(const std::string& name, const std::string& value) {
-    // The proxy password must not reach the log file.
-    Log::stream(2, true) << "Option from rc file:: '" << name << "' = '"
-                         << (name == "PROXY_PASSWORD" ? std::string("********") : value) << "'";
+    // The proxy password must not reach the log file, nor the value of an unknown key: it may be a
+    // misspelt password.
+    struct LogLine {
+        const std::string& name;
+        const std::string& value;
+        bool known = true;
+        ~LogLine() {
+            Log::stream(2, true) << "Option from rc file:: '" << name << "' = '"
+                                 << (known && name != "PROXY_PASSWORD" ? value : std::string("********"))
+                                 << "'";
+        }
+    } line{name, value};
 
     static const char* const retired_keys[] = {
         "SOURCE_TYPE",       "CHECK_DISK_SPACE",     "ALLOW_TO_USE_UP2DATE",    "USE_YUM",
@@ -564,9 +573,10 @@ void Options::applyRcSetting(const std::string& name, const std::string& value) 
         sslCiphers = value;
     else if (name == "SSL_CIPHER_SERVER_PREFERENCE")
         sslCipherServerPreference = value;
-    else
-        Log::stream(0, true) << Messages().getMessage("err_rc_param") << "'" << name << "' = '" << value
-                             << "'";
+    else {
+        line.known = false;
+        Log::stream(0, true) << Messages().getMessage("err_rc_param") << "'" << name << "'";
+    }
 }
 
 void Options::readEnvironment() {
@@ -622,7 +632,8 @@ void Options::readComponentOptions() {
         std::string name, value;
         if (!parseRcLine(in, name, value, true))
             return;
-        Log::stream(2, true) << "read options.ini: '" << name << "' = '" << value << "'";
+        // Values are logged when they are applied, by settings that know whether they are passwords.
+        Log::stream(2, true) << "read options.ini: '" << name << "'";
         if (!have_product)
             throw error(error::internal, 1, 1, 2)
                 << "broken component options.ini file: [prod_id] must precede any name=val lines";

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class ComponentManager;
 namespace tinybind {
 class Element;
 }
@@ -75,5 +76,27 @@ using actions_t = std::vector<boost::shared_ptr<Action>>;
 // "sequence" or "exec-cmd" raises tinybind::err; a "sequence-order" that is not a number raises
 // err_non_digit.
 void loadActions(const tinybind::Element& element, const std::string& parentName, actions_t& actions);
+
+// Selects actions by exact sequence, stage and operation.
+struct SequenceMatch {
+    std::string sequence;
+    std::string stage;
+    std::string operation;
+
+    bool matches(const Action& action) const;
+};
+
+// Actions owned by components and builds, in execution order.
+using action_refs_t = std::vector<Action*>;
+
+// Appends the matching actions of the selection: those of the components to install or upgrade, then
+// per product (by id) those of its build, with the "install" operation when a component of the product
+// stays or comes, "remove" when its components only go. Sorted stably by sequence order.
+void getActionsSequence(ComponentManager* components, SequenceMatch& match, action_refs_t& result);
+// The execute actions of the sequence, then its commit actions, or its rollback actions after a
+// failing critical one. False when a critical execute action failed.
+bool performActions(ComponentManager* components, const std::string& sequence);
+// The rollback actions of the "pkgs" sequence, after a failed package transaction.
+bool performPkgsFailureActions(ComponentManager* components);
 
 } // namespace Bootstrapper

@@ -136,7 +136,7 @@ const cpkgs_t& InstallDeb::resolveDependencies() {
     std::ostringstream output;
     int code = -1;
     try {
-        command = makeAptCommand() + " --just-print install " + makePackageArguments(packages);
+        command = makeAptCommand() + " --just-print install -- " + makePackageArguments(packages);
         code = exec::run_command(command, false, false, &output, &output);
         if (code != 0) {
             Log::stream(0, true) << output.str();
@@ -219,7 +219,7 @@ void InstallDeb::installPackages(const cpkgs_t& list) {
     try {
         if (aptConfigurator->cdromInSources)
             Log::stream(0, true) << "\n\n" << Messages().getMessage("warn_apt_cdrom_in_source") << "\n";
-        command = makeAptCommand() + " install " + arguments;
+        command = makeAptCommand() + " install -- " + arguments;
         if (ProductsProgress* progress = ProductsProgress::instance())
             progress->set_started();
         code = runWithLockRetries(command, output);

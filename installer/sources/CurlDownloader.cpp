@@ -7,6 +7,13 @@
 #include "common/runtime/util.h"
 #include "installer/sources/http_error.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -18,14 +25,43 @@ CurlDownloader::Timeouts& timeouts() {
     return limits;
 }
 
+void sleepOneSecond() {
+    util::sleep_seconds(1);
+}
+
 std::function<void()>& waitTick() {
-    static std::function<void()> tick = [] { util::sleep_seconds(1); };
+    static std::function<void()> tick = sleepOneSecond;
     return tick;
 }
 
 // Answers that mean this mirror will never have the file for us.
 bool dropsMirror(long code) {
     return code == 401 || code == 402 || code == 403 || code == 404 || code == 418;
+}
+
+// libcurl makes the socket pair that wakes its transfer loop without the flag; the pair exists by the
+// time the first connection opens. Every descriptor of the process is meant to be close-on-exec, so
+// marking the sockets that lack it touches nothing that should be inherited.
+void markSocketsCloseOnExec() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat info;
+        if (fd <= 2 || fd == dirfd(dir) || fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode))
+            continue;
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags != -1 && !(flags & FD_CLOEXEC))
+            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+    closedir(dir);
+}
+
+curl_socket_t openCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
+    markSocketsCloseOnExec();
+    const int fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    return fd == -1 ? CURL_SOCKET_BAD : fd;
 }
 
 void copyToBuffer(char* buffer, const char* text) {
@@ -44,12 +80,16 @@ void CurlDownloader::setTimeouts(const Timeouts& limits) {
 }
 
 void CurlDownloader::setWaitTick(std::function<void()> tick) {
-    waitTick() = std::move(tick);
+    waitTick() = tick ? std::move(tick) : sleepOneSecond;
 }
 
 void CurlDownloader::initLibrary() {
     static std::once_flag done;
     std::call_once(done, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool CurlDownloader::closeSocketsOnExec(CURL* handle) {
+    return curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &openCloseOnExecSocket) == CURLE_OK;
 }
 
 CurlDownloader::CurlDownloader(const std::string& remote_path) : Downloader(remote_path) {
@@ -59,6 +99,8 @@ CurlDownloader::CurlDownloader(const std::string& remote_path) : Downloader(remo
         throw error(4, 1, 1, 2) << Messages().getMessage("err_curl_init");
 
     const Timeouts limits = timeouts();
+    if (!closeSocketsOnExec(handle.get()))
+        throw error(3, 1, 1, 3) << Messages().getMessage("err_curl_setup");
     setOption(CURLOPT_WRITEFUNCTION, &CurlDownloader::writeData);
     setOption(CURLOPT_WRITEDATA, static_cast<void*>(this));
     setOption(CURLOPT_NOPROGRESS, 0L);
@@ -99,6 +141,9 @@ size_t CurlDownloader::writeData(char* data, size_t size, size_t count, void* se
     auto* self = static_cast<CurlDownloader*>(self_pointer);
     const size_t length = size * count;
     try {
+        self->received += length;
+        if (self->size_limit != 0 && self->received > self->size_limit)
+            throw self->tooLarge();
         self->out->write(data, static_cast<std::streamsize>(length));
         // A short count turns a failed write (a full disk) into CURLE_WRITE_ERROR.
         return *self->out ? length : 0;
@@ -129,6 +174,9 @@ void CurlDownloader::download(std::ostream& stream) {
     out = &stream;
     const std::streamoff start = std::max<std::streamoff>(stream.tellp(), 0);
     applyProxy();
+    // A server that announces more is stopped before it sends anything; writeData stops the others.
+    if (size_limit != 0)
+        setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(size_limit));
 
     long code = -1;
     bool code_read = true;
@@ -143,6 +191,7 @@ void CurlDownloader::download(std::ostream& stream) {
         bytes->notify(false);
 
         error_buffer[0] = '\0';
+        received = 0;
         const CURLcode result = curl_easy_perform(handle.get());
         const std::streamoff position = stream.tellp();
         const std::streamoff received = position < start ? 0 : position - start;
@@ -153,6 +202,8 @@ void CurlDownloader::download(std::ostream& stream) {
         if (result != CURLE_OK && error_buffer[0] == '\0')
             copyToBuffer(error_buffer, curl_easy_strerror(result));
 
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            throw tooLarge();
         if (result == CURLE_OK) {
             if (received >= largest_failed)
                 return;
@@ -196,6 +247,12 @@ void CurlDownloader::wait(unsigned long failed_before) {
         Progress::checkTermination();
         waitTick()();
     }
+}
+
+error CurlDownloader::tooLarge() const {
+    return error(4, 1, 1, 2) << Messages().format("err_pkg_dwnld", remote_path,
+                                                  "The answer is larger than " + std::to_string(size_limit) +
+                                                      " bytes.");
 }
 
 void CurlDownloader::fail(const std::string& url, long code, bool code_read) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/runtime/error.h"
 #include "installer/sources/Downloader.h"
 
 #include <curl/curl.h>
@@ -26,16 +27,21 @@ public:
 
     // libcurl's process-wide set-up, done once before the first handle.
     static void initLibrary();
+    // Makes the handle open its sockets close-on-exec: other threads start commands meanwhile.
+    // False when libcurl refuses the setting.
+    static bool closeSocketsOnExec(CURL* handle);
 
     static Timeouts getTimeouts();
     static void setTimeouts(const Timeouts& timeouts);
-    // Sleeps one second of the wait between attempts. Tests replace it to keep the countdown short.
+    // Sleeps one second of the wait between attempts. Tests replace it to keep the countdown short;
+    // an empty function restores the sleep.
     static void setWaitTick(std::function<void()> tick);
 
 private:
     template <typename T> void setOption(CURLoption option, T value);
     void applyProxy();
     [[noreturn]] void fail(const std::string& url, long code, bool code_read);
+    error tooLarge() const;
     void wait(unsigned long seconds);
 
     static size_t writeData(char* data, size_t size, size_t count, void* self);
@@ -47,6 +53,8 @@ private:
 
     std::unique_ptr<CURL, Cleanup> handle;
     std::ostream* out = nullptr;
+    // Bytes written by the current attempt.
+    uint64_t received = 0;
     // An exception may not cross libcurl; a callback parks it here and aborts the transfer.
     std::exception_ptr callback_failure;
     char error_buffer[CURL_ERROR_SIZE] = {};

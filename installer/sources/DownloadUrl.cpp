@@ -45,7 +45,8 @@ std::vector<char> downloadUrl(const std::string& url) {
     // Without time-outs a server that stops sending would hold the caller for ever.
     const CurlDownloader::Timeouts limits = CurlDownloader::getTimeouts();
     CURL* curl = handle.get();
-    if (curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) != CURLE_OK ||
+    if (!CurlDownloader::closeSocketsOnExec(curl) ||
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &append) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(&result)) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer) != CURLE_OK ||

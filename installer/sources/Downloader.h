@@ -2,6 +2,7 @@
 
 #include "common/runtime/ProgressValue.h"
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -35,6 +36,8 @@ public:
 
     // A '/' is added unless the base ends with one.
     void addSource(const std::string& base);
+    // An answer longer than this many bytes is an error; 0 for no limit.
+    void setSizeLimit(uint64_t bytes) { size_limit = bytes; }
     // Creates the missing directories and writes the file; a failed download leaves what arrived.
     void downloadToFile(const std::string& path);
     // Writes the remote file into the stream from its current position on.
@@ -50,4 +53,5 @@ protected:
     std::vector<std::string> mirrors;
     counter_ptr retries;
     counter_ptr bytes;
+    uint64_t size_limit = 0;
 };

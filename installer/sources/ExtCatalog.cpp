@@ -9,6 +9,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
 #include <sstream>
 
 namespace ExtCatalog {
@@ -20,6 +21,37 @@ const char* const unit = "installer/ExtCatalogCurlFeedDownloader";
 const int line_empty_base = 16;
 const int line_empty_platform = 21;
 const int line_empty_version = 22;
+
+// Real feeds list some hundred extensions in well under a megabyte.
+const uint64_t feed_size_limit = 16 << 20;
+
+// How deep arrays and objects may nest: the JSON reader and the tree it builds recurse once per
+// level. A real feed nests three levels.
+const int max_feed_depth = 64;
+
+// The deepest nesting of arrays and objects outside strings. The reader stops at the first syntax
+// error, so brackets that do not pair up only make the count larger than what it would read.
+int jsonDepth(const std::string& text) {
+    int depth = 0;
+    int deepest = 0;
+    bool in_string = false;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (in_string) {
+            if (c == '\\')
+                ++at;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
 
 } // namespace
 
@@ -39,6 +71,7 @@ std::string CurlFeedDownloader::download(const std::string& platform, const std:
 
     std::unique_ptr<Downloader> downloader = Downloader::create(query);
     downloader->addSource(base);
+    downloader->setSizeLimit(feed_size_limit);
     std::shared_ptr<DownloadProgressRenderer> renderer = DownloadProgressRenderer::create();
     std::ostringstream feed;
     {
@@ -59,6 +92,10 @@ Feed downloadFeed(const std::shared_ptr<IFeedDownloader>& downloader, const std:
     Log::stream(0, true) << messages.getMessage("download_ext_catalog_feed");
 
     std::istringstream text(downloader->download(platform, version));
+    if (jsonDepth(text.str()) > max_feed_depth)
+        throw error(4, 1, 1, 2) << messages.format("err_ext_catalog_feed_parse",
+                                                   "arrays and objects nested deeper than " +
+                                                       std::to_string(max_feed_depth) + " levels");
     boost::property_tree::ptree document;
     try {
         boost::property_tree::read_json(text, document);

@@ -9,14 +9,16 @@
 #include "installer/sources/Downloader.h"
 #include "installer/sources/SourceUrl.h"
 
+#include <boost/filesystem/operations.hpp>
+
 #include <algorithm>
 
 namespace {
 
-// Names come from the catalogue of the source, which may be hostile: they must stay below the
-// directory they are resolved in.
+// Names come from the catalogue of the source, which may be hostile: they must name a file below
+// the directory they are resolved in (not the directory itself).
 void checkConfined(const std::string& name) {
-    bool escapes = !name.empty() && name[0] == '/';
+    bool escapes = name.empty() || name[0] == '/' || name.back() == '/';
     for (size_t start = 0; !escapes && start <= name.size();) {
         size_t end = name.find('/', start);
         if (end == std::string::npos)
@@ -27,6 +29,21 @@ void checkConfined(const std::string& name) {
     if (escapes)
         throw error(1, 1, 1, 2) << "The installation source names the file " << util::escape_c_string(name)
                                 << ", which is not a relative path without '..' components.";
+}
+
+// Moves the arrived file into place; on failure it goes, and the old copy stays.
+void replaceCopy(const std::string& arrived, const std::string& destination) {
+    try {
+        fileops::rename(arrived, destination);
+    } catch (const boost::filesystem::filesystem_error& failure) {
+        try {
+            fileops::remove(arrived);
+        } catch (const error& leftover) {
+            Log::stream(1, true) << leftover.getText();
+        }
+        throw error(4, 1, 1, 2) << Messages().format("err_rename", arrived, destination,
+                                                     failure.code().message());
+    }
 }
 
 } // namespace
@@ -57,7 +74,7 @@ void FileFetcher::addProgressObserver(const std::shared_ptr<ProgressValue<unsign
 }
 
 std::string FileFetcher::getFile(const std::string& name, const std::string& md5,
-                                 const std::string& local_name) {
+                                 const std::string& local_name, uint64_t size) {
     Log::stream(2, true) << "FileFetcher: get file (" << subdir_offset << ")/" << name;
     const std::string relative = subdir_offset + name;
 
@@ -86,9 +103,17 @@ std::string FileFetcher::getFile(const std::string& name, const std::string& md5
         file = destination + ".tmp";
         std::unique_ptr<Downloader> downloader = Downloader::create(relative);
         renderer->setFileProgress(downloader->getBytes(), downloader->getRetries());
+        downloader->setSizeLimit(size != 0 ? size : undeclared_size_limit);
         for (const std::string& base : sources)
             downloader->addSource(base);
-        downloader->downloadToFile(file);
+        try {
+            downloader->downloadToFile(file);
+        } catch (...) {
+            // What arrived of a refused or failed download is of no use, and may be large.
+            boost::system::error_code ignored;
+            boost::filesystem::remove(file, ignored);
+            throw;
+        }
     }
 
     if (!fileops::is_file(file))
@@ -103,6 +128,6 @@ std::string FileFetcher::getFile(const std::string& name, const std::string& md5
     if (destination.empty())
         return file;
     // rename(2) replaces the old copy in one step, so there is always a whole file at the destination.
-    fileops::rename(file, destination);
+    replaceCopy(file, destination);
     return destination;
 }

@@ -3,6 +3,7 @@
 #include "common/runtime/DownloadProgressRenderer.h"
 #include "common/runtime/ProgressValue.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +24,14 @@ public:
 
     // The path of a local copy of offset + name. `md5` (32 lower-case hexadecimal digits, or empty for
     // no check) is checked before the path is returned; `local_name`, when given, is the path below
-    // the target directory instead of offset + name. Raises for every failure.
+    // the target directory instead of offset + name. A download longer than `size` bytes (a size the
+    // source declares; 0 for a file of the catalogue, whose size nobody declares, which is then held
+    // to undeclared_size_limit) is an error. Raises for every failure.
     std::string getFile(const std::string& name, const std::string& md5 = "",
-                        const std::string& local_name = "");
+                        const std::string& local_name = "", uint64_t size = 0);
+
+    // Catalogue files, build descriptions and package lists are far smaller.
+    static const uint64_t undeclared_size_limit = 128 << 20;
 
     // Counts the files of this fetcher on a shared counter, for "(n of m)" across many fetches.
     void addProgressObserver(const std::shared_ptr<ProgressValue<unsigned long>>& files);

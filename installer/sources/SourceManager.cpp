@@ -8,6 +8,7 @@
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceDistMoxel.h"
 #include "installer/sources/SourceMoxel.h"
+#include "installer/sources/SourceSysMoxelExt.h"
 
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
@@ -89,6 +90,10 @@ void SourceManager::dropBuildSources(const boost::shared_ptr<Build>& build) {
         Log::stream(3, true) << "DEBUG: drop " << name.str();
         source = sources.erase(source);
     }
+}
+
+void SourceManager::addExtensionSource(ComponentManager* components) {
+    sources.push_back(boost::make_shared<SourceSysMoxelExt>(repository, components));
 }
 
 SourceManager::apt_sources_t SourceManager::getAptSources() const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 class Build;
+class ComponentManager;
 class FileFetcher;
 class Repository;
 class Source;
@@ -45,6 +46,8 @@ public:
     void addBuildSources(FileFetcher* fetcher, const boost::shared_ptr<Build>& build);
     // Removes the build's sources; their packages leave the repository with them.
     void dropBuildSources(const boost::shared_ptr<Build>& build);
+    // Appends the source of the installed extensions.
+    void addExtensionSource(ComponentManager* components);
     // The records of the dist sources' apt_source and persistent_apt_source; raises an internal
     // error when there is none at all.
     apt_sources_t getAptSources() const;

@@ -74,7 +74,8 @@ void SourceMoxel::downloadPackage(Package* package) {
         return;
     }
     Log::stream(3, true) << "Download";
-    package->setFileName(fetcher.getFile(package->getFileName(), md5Text(package->getMd5())));
+    package->setFileName(fetcher.getFile(package->getFileName(), md5Text(package->getMd5()), "",
+                                         static_cast<uint64_t>(package->getSize())));
 }
 
 bool SourceMoxel::isRemote() const {

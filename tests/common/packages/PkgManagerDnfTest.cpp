@@ -136,14 +136,16 @@ TEST_P(PkgManagerDnfTest, PlanAgreesWithDnf) {
     PkgManager manager(&repository, &necessary, allowErasing);
     manager.setOsArch("x86_64");
     manager.addRequested(start);
+    std::set<std::string> ours;
     try {
         manager.blackListUnresolved();
         manager.findNecessaryPackages(false);
     } catch (const error& e) {
-        FAIL() << e.getText() << (manager.getProblems().empty() ? "" : manager.getProblemsReport());
+        ASSERT_EQ(e.getClass(), error::dependencies) << e.getText();
+        // dnf writes the same line when it finds no solution.
+        ours.insert("unsolvable");
+        necessary.clear();
     }
-
-    std::set<std::string> ours;
     for (const Package* package : necessary) {
         if (isRemoverPackage(package))
             ours.insert("remove " + package->getObsolete(0)->getName());
@@ -176,7 +178,32 @@ INSTANTIATE_TEST_SUITE_P(
                    "providers of different names are chosen by the resolver's levels"},
         OracleCase{"obsoletes", {}, {}, ""}, OracleCase{"upgrade", {}, {}, ""},
         OracleCase{"hardwired", {}, {}, ""}, OracleCase{"replace", {}, {}, ""},
-        OracleCase{"removal", {}, {}, ""}),
-    [](const ::testing::TestParamInfo<OracleCase>& info) { return std::string(info.param.scenario); });
+        OracleCase{"removal", {}, {}, ""},
+        // Universes that random tests turned up.
+        OracleCase{"../random/obsoleted-dependency", {}, {}, ""},
+        OracleCase{"../random/obsoleted-provider", {}, {}, ""},
+        OracleCase{"../random/older-version", {}, {}, ""},
+        OracleCase{"../random/older-version-refused", {}, {}, ""},
+        OracleCase{"../random/requested-conflict", {}, {}, ""},
+        // dnf lets a package that obsoletes the requested one stand in for it; the resolver
+        // installs what was asked for or fails.
+        OracleCase{"../random/required-obsoleter",
+                   {"unsolvable"},
+                   {"install p03-1.0-1.noarch"},
+                   "a requested package is never replaced by its obsoleter"},
+        OracleCase{
+            "../random/installed-obsoleter", {"unsolvable"}, {}, "an installed obsoleter does not stand in"},
+        OracleCase{"../random/installed-obsoleter-removed",
+                   {"install p03-1.0-1.noarch", "remove p09"},
+                   {},
+                   "an installed obsoleter does not stand in"}),
+    [](const ::testing::TestParamInfo<OracleCase>& info) {
+        std::string name = info.param.scenario;
+        name = name.substr(name.rfind('/') + 1);
+        for (char& c : name)
+            if (!isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
 
 } // namespace

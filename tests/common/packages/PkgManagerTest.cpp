@@ -1,6 +1,7 @@
 #include "common/packages/PkgManager.h"
 
 #include "common/packages/Dependency.h"
+#include "common/packages/DependencyFile.h"
 #include "common/packages/DependencyLogical.h"
 #include "common/packages/Package.h"
 #include "common/packages/Repository.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -217,6 +219,13 @@ TEST_F(PkgManagerTest, ResolvesScenarios) {
          false,
          nullptr,
          {"tie-1.0-1.noarch", "t1-1.0-1.noarch"}},
+        // The system already holds them together, whatever their metadata says.
+        {"two installed packages that conflict",
+         "installedpair",
+         {"app-1.0-1.noarch"},
+         false,
+         nullptr,
+         {"app-1.0-1.noarch", "x-1.0-1.noarch", "y-1.0-1.noarch"}},
         {"requested package replaced by a newer one",
          "replaced",
          {"lib-1.0-1.x86_64", "app-1.0-1.noarch"},
@@ -264,10 +273,18 @@ TEST_F(PkgManagerTest, RemovalWithoutRemoveTreeFails) {
 }
 
 TEST_F(PkgManagerTest, RequestedPackageIsNeverRemoved) {
+    // The requested installed package stays, so the package that conflicts with it cannot come.
     Universe universe("removal");
     Outcome outcome = resolve(universe, {"newpkg-1.0-1.x86_64"}, true, {"tool-1.0-1.x86_64"});
-    EXPECT_FALSE(outcome.failed);
-    EXPECT_THAT(outcome.necessary, ElementsAreArray({"newpkg-1.0-1.x86_64"}));
+    ASSERT_TRUE(outcome.failed);
+    EXPECT_EQ(outcome.failure.getClass(), 5);
+    EXPECT_THAT(outcome.failure.getText(),
+                HasSubstr(Messages().format("err_deps_resolve_build", std::string("newpkg-1.0-1.x86_64"))));
+    EXPECT_THAT(outcome.report,
+                HasSubstr(Messages().format("err_pkg_clash", std::string("newpkg-1.0-1.x86_64"),
+                                            std::string("tool-1.0-1.x86_64"))));
+    for (const std::string& package : outcome.necessary)
+        EXPECT_THAT(package, ::testing::Not(HasSubstr("dummy_obsoleter")));
 }
 
 std::string unresolvedText(const std::string& package, const std::string& dependency) {
@@ -336,6 +353,149 @@ TEST_F(PkgManagerTest, ProblemReportsOfUnsolvableRequests) {
     }
 }
 
+TEST_F(PkgManagerTest, FailureExitsOfTheMainLoop) {
+    struct Case {
+        const char* title;
+        std::function<void()> run;
+        int support;
+        std::string text;
+    };
+    std::vector<std::unique_ptr<Package>> owned;
+    const Case cases[] = {
+        // Each pass black-lists the newest provider of "x"; the third pass reaches the limit of three.
+        {"pass limit",
+         [&owned] {
+             Repository repository;
+             std::vector<Package*> providers;
+             for (const char* version : {"1.0", "1.1", "1.2"}) {
+                 providers.push_back(packagetest::makePackage(owned, "x", version, 'u', "noarch"));
+                 providers.back()->addRequire("y");
+                 repository.addPackage(providers.back(), nullptr);
+             }
+             repository.resolveRequires();
+             Package* top = packagetest::makePackage(owned, "top", "1.0", 'u', "noarch");
+             top->addRequire("x");
+             for (Package* provider : providers)
+                 top->getRequire(0)->addProvider(provider->getSelfProvide());
+             cpkgs_t list = {top};
+             PkgManager manager(&repository, &list, false);
+             manager.setOsArch("x86_64");
+             manager.findNecessaryPackages(false);
+         },
+         3, Messages().getMessage("err_bad_deps")},
+        // The trial package needs a newer version of itself and gives way to it.
+        {"trial package black-listed",
+         [] {
+             Universe universe("nochance");
+             cpkgs_t list = {universe.find("lib-1.0-1.noarch")};
+             PkgManager manager(&universe.repository, &list, false);
+             manager.setOsArch("x86_64");
+             manager.findNecessaryPackages(true);
+         },
+         3, Messages().getMessage("err_deps_nochance")},
+        {"dummy owner without candidates",
+         [] {
+             Universe universe("chain");
+             cpkgs_t list = {universe.find("a-1.0-1.noarch")};
+             PkgManager manager(&universe.repository, &list, false);
+             manager.selectBestResolvers(std::make_shared<DependencyLogical>("nothing", nullptr), 1, false);
+         },
+         2, "Can't find solution for 'nothing' of dummy_masterpackage_for_dependency-1.2.3."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        try {
+            c.run();
+            ADD_FAILURE() << "resolved";
+        } catch (const error& e) {
+            EXPECT_EQ(e.getClass(), 5);
+            EXPECT_EQ(e.getSupport(), c.support);
+            EXPECT_THAT(e.getText(), HasSubstr(c.text));
+        }
+    }
+}
+
+TEST_F(PkgManagerTest, ClashExplanations) {
+    std::vector<std::unique_ptr<Package>> owned;
+    auto make = [&owned](const char* name, const char* version, Package::type_t type) {
+        return packagetest::makePackage(owned, name, version, type, "noarch");
+    };
+    auto file = [](Package* package, const char* digest) {
+        package->addProvide(DependencyFile::create("/etc/shared.conf", 0100644, digest, package));
+    };
+    Package* installedLib = make("lib", "2.0", 's');
+    Package* newLib = make("lib", "2.0", 'u');
+    Package* oldLib = make("lib", "1.0", 'u');
+    Package* one = make("one", "1.0", 'u');
+    Package* two = make("two", "1.0", 'u');
+    Package* plain = make("plain", "1.0", 'u');
+    file(one, "0123456789abcdef0123456789abcdef");
+    file(two, "fedcba9876543210fedcba9876543210");
+    Repository repository;
+    for (Package* package : {installedLib, newLib, oldLib, one, two, plain})
+        repository.addPackage(package, nullptr);
+    repository.resolveRequires();
+    const std::string clashOfOneAndTwo = Messages().format("err_pkg_clash", print(one), print(two)) + "\n";
+    struct Case {
+        const Package* first;
+        const Package* second;
+        std::string text;
+    };
+    const Case cases[] = {
+        {oldLib, installedLib,
+         Messages().format("err_pkg_downgrade", std::string("lib"), std::string("1.0"), std::string("2.0")) +
+             "\n"},
+        // Only an installed version makes it a downgrade.
+        {oldLib, newLib, Messages().format("err_pkg_clash", print(oldLib), print(newLib)) + "\n.\n"},
+        {one, two,
+         clashOfOneAndTwo + Messages().format("err_pkg_fileconfl", std::string("/etc/shared.conf")) + "\n"},
+        {one, plain, Messages().format("err_pkg_clash", print(one), print(plain)) + "\n.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(print(c.first) + " " + print(c.second));
+        cpkgs_t list = {c.first};
+        PkgManager manager(&repository, &list, false);
+        manager.explainClash(c.first, c.second);
+        ASSERT_EQ(manager.getProblems().size(), 1u);
+        EXPECT_EQ(manager.getProblems().back(), c.text);
+    }
+}
+
+TEST_F(PkgManagerTest, BlackListingSpreadsThroughSoleProviders) {
+    Universe universe("spread");
+    cpkgs_t list = {universe.find("d-1.0-1.noarch")};
+    PkgManager manager(&universe.repository, &list, false);
+    const Package* c = universe.find("c-1.0-1.noarch");
+    EXPECT_THROW(manager.appendBlackPackage(c, reason_ptr(new ReasonClash(c, list[0]))), PkgManager::unhappy);
+    // b had only c, a only b; d keeps e for its capability.
+    std::vector<std::string> black;
+    for (const auto& entry : manager.getBlackList())
+        black.push_back(print(entry.first));
+    EXPECT_THAT(black, ::testing::UnorderedElementsAre("a-1.0-1.noarch", "b-1.0-1.noarch", "c-1.0-1.noarch"));
+}
+
+TEST_F(PkgManagerTest, TwinsFromTwoSourcesAreBlackListedTogether) {
+    Universe universe("twins");
+    std::vector<const Package*> twins;
+    for (const Package* package : universe.repository.getPackages())
+        twins.push_back(package);
+    ASSERT_EQ(twins.size(), 2u);
+    Package top("top", "1.0");
+    top.setType('u');
+    cpkgs_t list = {&top};
+    PkgManager manager(&universe.repository, &list, false);
+    EXPECT_THROW(
+        manager.appendBlackPackage(twins[1], reason_ptr(new ReasonUnresolved(twins[1]->getRequire(0)))),
+        PkgManager::unhappy);
+    ASSERT_EQ(manager.getBlackList().size(), 2u);
+    for (const Package* twin : twins) {
+        auto* reason = dynamic_cast<const ReasonUnresolved*>(manager.getBlackList().at(twin).get());
+        ASSERT_NE(reason, nullptr);
+        // Each twin's reason names its own requirement.
+        EXPECT_EQ(reason->getDependency(), twin->getRequire(0));
+    }
+}
+
 TEST_F(PkgManagerTest, ConflictOfChosenPackagesBlackListsTheLoserOfTheTrials) {
     Universe universe("clash");
     // Neither is requested: the trials decide; blacking "first" breaks nothing that was asked for.
@@ -360,6 +520,7 @@ TEST_F(PkgManagerTest, AppendingAnotherVersionBlackListsTheOlder) {
     Universe universe("priority");
     cpkgs_t list = {universe.find("app-1.0-1.noarch")};
     PkgManager manager(&universe.repository, &list, false);
+    manager.setOsArch("x86_64");
     manager.appendNecessaryPackage(universe.find("lib-1.0-1.x86_64"));
     EXPECT_THROW(manager.appendNecessaryPackage(universe.find("lib-2.0-1.x86_64")), PkgManager::unhappy);
     ASSERT_EQ(manager.getBlackList().size(), 1u);

@@ -196,8 +196,9 @@ TEST_F(RepositoryTest, ResolvingLinksRequirementsToProvidersOfOtherPackages) {
     EXPECT_TRUE(repository.requiresPackage(app, lib2));
     EXPECT_FALSE(repository.requiresPackage(app, lib1));
     EXPECT_THAT(print(repository.getRequirers(lib2)), ElementsAre("app-1-1.x86_64"));
-    // The shared dependency objects carry no links of their own.
-    EXPECT_EQ(onLib.getProviderCount(), 0u);
+    // The shared dependency objects carry the same links.
+    ASSERT_EQ(onLib.getProviderCount(), 1u);
+    EXPECT_EQ(onLib.getProvider(0)->getMaster(), lib2);
 
     ASSERT_EQ(repository.getUnresolved().size(), 1u);
     EXPECT_EQ(repository.getUnresolved().begin()->first, app);
@@ -369,6 +370,44 @@ TEST_F(RepositoryTest, PurgingAndPruningKeepTheOrder) {
     EXPECT_EQ(repository.findLatest("d"), nullptr);
     EXPECT_TRUE(repository.addPackage(d, nullptr));
     EXPECT_EQ(repository.findLatest("d"), d);
+}
+
+TEST_F(RepositoryTest, CacheReadsAfterAPurgeSeeOnlyListedPackages) {
+    const std::string record = "F:x-1.0-1.noarch.rpm\nN:x\nV:1.0\nL:1\nA:noarch\nR:again\nX:\n";
+    const Repository::dups_mode_t modes[] = {Repository::DUPS_KEEP_OLD, Repository::DUPS_REPLACE_SAME_SOURCE,
+                                             Repository::DUPS_REPLACE};
+    for (Repository::dups_mode_t mode : modes) {
+        SCOPED_TRACE(::testing::Message() << "mode " << mode);
+        Repository target;
+        ListSource source(&target);
+        readCache(target, record, Repository::DUPS_APPEND, &source);
+        target.findLatest("x"); // the name index is fresh
+        target.getPackages()[0]->setType('z');
+        target.purgeRemoved();
+        ASSERT_NO_THROW(readCache(target, record, mode, &source));
+        ASSERT_EQ(target.getPackages().size(), 1u);
+        EXPECT_EQ(target.findLatest("x"), target.getPackages()[0]);
+        EXPECT_EQ(target.getPackages()[0]->getType(), 's');
+    }
+}
+
+TEST_F(RepositoryTest, ResolvingFillsTheRequirementsOwnProviderLists) {
+    Package* lib = add(repository, "lib", "1.0");
+    Package* compat = add(repository, "compat", "1.0");
+    compat->addProvide("lib = 1.0");
+    Package* app = add(repository, "app", "1.0");
+    app->addRequire("lib");
+    Package* other = add(repository, "other", "1.0");
+    repository.resolveRequires();
+    std::shared_ptr<Dependency> requirement = app->getRequire(0);
+    ASSERT_EQ(requirement->getProviderCount(), 2u);
+    EXPECT_EQ(requirement->getProvider(0)->getMaster(), lib);
+    EXPECT_EQ(requirement->getProvider(1)->getMaster(), compat);
+    EXPECT_TRUE(app->requiresPackage(lib));
+    EXPECT_FALSE(app->requiresPackage(other));
+    // Resolving again starts the lists afresh.
+    repository.resolveRequires();
+    EXPECT_EQ(requirement->getProviderCount(), 2u);
 }
 
 TEST_F(RepositoryTest, SourcesReadOnceAndTakeTheirPackagesAlong) {

@@ -4,6 +4,7 @@
 #include "common/packages/Repository.h"
 #include "common/packages/SourceSysDeb.h"
 #include "common/packages/SourceSysRPM.h"
+#include "common/runtime/error.h"
 #include "tests/common/packages/PackageTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <glob.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -106,8 +108,6 @@ TEST(SourceSysSandboxTest, DebianSourceReadsTheRealDpkgDatabase) {
     EXPECT_THAT(texts(ours->getProvides()), ElementsAre(package.name + "-a", package.name + "-b = 1"));
     EXPECT_EQ(repository.getPkgVersionFromSystemDirectly(package.name), "1:2.3");
     EXPECT_EQ(source.getPkgVersionFromSystemDirectly(package.name + "-none"), "");
-    EXPECT_EQ(source.getPkgVersionFromSystemDirectly(package.name + "; touch moxeltest-injected"), "");
-    EXPECT_EQ(access("moxeltest-injected", F_OK), -1);
 
     // Removed but with its configuration left: not installed.
     ASSERT_EQ(package.remove(), 0);
@@ -120,6 +120,51 @@ TEST(SourceSysSandboxTest, DebianSourceReadsTheRealDpkgDatabase) {
     source.reloadBrief();
     EXPECT_EQ(find(repository, package.name), nullptr);
     EXPECT_NE(run("dpkg-query -W " + package.name + " >/dev/null 2>&1"), 0);
+}
+
+// Names reach the package tools' command lines: a name that their rules do not allow, an option
+// above all, is refused before any tool runs.
+TEST(SourceSysSandboxTest, PackageNamesOutsideThePackagingRulesAreRefused) {
+    setenv("LC_ALL", "C", 1);
+    testsupport::TempDir dir;
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    Repository repository;
+    SourceSysDeb deb(&repository);
+    SourceSysRPM rpm(&repository);
+    const char* const names[] = {
+        "--eval=%(touch moxeltest-injected)",
+        "-x",
+        "a; touch moxeltest-injected",
+        "",
+        "a",
+        "Upper",
+        "a b",
+        "moxeltest-*",
+    };
+    for (const char* name : names) {
+        EXPECT_THROW(deb.getPkgVersionFromSystemDirectly(name), error) << name;
+        const bool rpm_allows = std::string(name) == "a" || std::string(name) == "Upper";
+        if (!rpm_allows) {
+            EXPECT_THROW(rpm.getPkgVersionFromSystemDirectly(name), error) << name;
+        }
+    }
+    EXPECT_EQ(deb.getPkgVersionFromSystemDirectly("moxeltest-none"), "");
+    EXPECT_EQ(rpm.getPkgVersionFromSystemDirectly("Upper"), "");
+    EXPECT_EQ(access("moxeltest-injected", F_OK), -1);
+}
+
+// The installed-package list must not pass for empty when dpkg-query fails.
+TEST(SourceSysSandboxTest, FailingDpkgQueryIsAnError) {
+    setenv("LC_ALL", "C", 1);
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("dpkg-query"), "#!/bin/sh\necho 's:install ok installed'\nexit 2\n");
+    ASSERT_EQ(chmod(dir.file("dpkg-query").c_str(), 0755), 0);
+    const std::string path = getenv("PATH");
+    setenv("PATH", (dir.path() + ":" + path).c_str(), 1);
+    Repository repository;
+    SourceSysDeb source(&repository);
+    EXPECT_THROW(repository.getBrief(), error);
+    setenv("PATH", path.c_str(), 1);
 }
 
 class RpmDatabase {
@@ -224,7 +269,6 @@ TEST(SourceSysSandboxTest, RpmSourceReadsBrieflyThenCompletesTheSamePackages) {
 
     EXPECT_EQ(repository.getPkgVersionFromSystemDirectly("moxeltest-app"), "2.0");
     EXPECT_EQ(source.getPkgVersionFromSystemDirectly("moxeltest-none"), "");
-    EXPECT_EQ(source.getPkgVersionFromSystemDirectly("moxeltest-app; touch moxeltest-injected"), "");
     EXPECT_EQ(access("moxeltest-injected", F_OK), -1);
 }
 

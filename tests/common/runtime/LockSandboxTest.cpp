@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -87,6 +88,44 @@ TEST_F(LockSandboxTest, SecondProcessCannotTakeTheInstanceLock) {
     first->tellChild();
     EXPECT_EQ(first->wait(), child_ok);
     EXPECT_NO_THROW(Lock(0, false));
+}
+
+// A lock file that another user made, or that others may open, is replaced: whoever holds a byte
+// of it no longer stops the installer.
+TEST_F(LockSandboxTest, SquattedLockFileIsReplaced) {
+    struct Case {
+        uid_t owner;
+        mode_t mode;
+    };
+    const Case cases[] = {{65534, 0600}, {65534, 0644}, {0, 0644}, {0, 0666}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.owner) + " " + std::to_string(c.mode));
+        unlink(Lock::file_name);
+        const int fd = open(Lock::file_name, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_NE(fd, -1);
+        ASSERT_EQ(fchown(fd, c.owner, c.owner), 0);
+        ASSERT_EQ(fchmod(fd, c.mode), 0);
+        ForkedChild squatter([fd](ForkedChild& self) {
+            struct flock byte0 = {};
+            byte0.l_type = F_RDLCK;
+            byte0.l_whence = SEEK_SET;
+            byte0.l_len = 1;
+            if (fcntl(fd, F_SETLK, &byte0) != 0)
+                return child_other_error;
+            self.tellParent();
+            self.waitForParent();
+            return child_ok;
+        });
+        close(fd);
+        ASSERT_TRUE(squatter.waitForChild());
+        EXPECT_NO_THROW(Lock(0, false));
+        struct stat info;
+        ASSERT_EQ(stat(Lock::file_name, &info), 0);
+        EXPECT_EQ(info.st_uid, 0u);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        squatter.tellChild();
+        EXPECT_EQ(squatter.wait(), child_ok);
+    }
 }
 
 TEST_F(LockSandboxTest, TestReportsTheHolder) {

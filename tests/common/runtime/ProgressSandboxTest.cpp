@@ -187,6 +187,32 @@ TEST_F(ProgressSandboxTest, WriterWaitsForAReaderInAnotherProcess) {
     EXPECT_STREQ(snapshot()->step_title, "waited");
 }
 
+// A segment under the key that another user made, or that others may attach, is neither read nor
+// written: another one of our own takes its place.
+TEST_F(ProgressSandboxTest, ForeignSegmentIsReplaced) {
+    const int foreign = shmget(ProgressShm::key, sizeof(ProgressStatus), IPC_CREAT | 0666);
+    ASSERT_NE(foreign, -1);
+    shmid_ds info;
+    ASSERT_EQ(shmctl(foreign, IPC_STAT, &info), 0);
+    info.shm_perm.uid = 65534;
+    ASSERT_EQ(shmctl(foreign, IPC_SET, &info), 0);
+    auto* seen = static_cast<ProgressStatus*>(shmat(foreign, nullptr, 0));
+    ASSERT_NE(seen, reinterpret_cast<ProgressStatus*>(-1));
+    ProgressShm::setText(seen->step_title, "forged");
+
+    Progress::stage(1, 1);
+    Progress::step("s", "written by the installer");
+    EXPECT_STREQ(seen->step_title, "forged");
+    EXPECT_STREQ(snapshot()->step_title, "written by the installer");
+    const int own = shmget(ProgressShm::key, 0, 0);
+    ASSERT_NE(own, -1);
+    EXPECT_NE(own, foreign);
+    ASSERT_EQ(shmctl(own, IPC_STAT, &info), 0);
+    EXPECT_EQ(info.shm_perm.uid, 0u);
+    EXPECT_EQ(info.shm_perm.mode & 0777, 0600u);
+    shmdt(seen);
+}
+
 TEST_F(ProgressSandboxTest, WithoutSharedMemoryProgressStaysInTheProcess) {
     // A segment of another size under the key makes the record unavailable.
     const int foreign = shmget(ProgressShm::key, 100, IPC_CREAT | 0600);

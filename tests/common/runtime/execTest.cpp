@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -158,6 +159,30 @@ TEST_F(execTest, RunDetachedFeedsInputAndLeavesNoChild) {
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
     EXPECT_EQ(waitForFile(target), input);
+}
+
+// A program that never reads its input must not hold the caller for its whole life.
+TEST_F(execTest, RunDetachedDoesNotWaitForAProgramThatNeverReads) {
+    const std::string pid_file = dir.file("pid");
+    const std::string ended = dir.file("ended");
+    const std::string input(1 << 20, 'x');
+    exec::run_detached("echo $$ > " + util::shell_quote(pid_file) + "; sleep 20; echo > " +
+                           util::shell_quote(ended),
+                       &input);
+    EXPECT_NE(access(ended.c_str(), F_OK), 0) << "the call waited for the program to end";
+    const std::string pid_text = waitForFile(pid_file);
+    ASSERT_FALSE(pid_text.empty());
+    kill(std::stoi(pid_text), SIGKILL);
+}
+
+// A failure while watching the command (here the caller's output stream) is never a success.
+TEST_F(execTest, RunCommandPassesOnAFailureWhileWaitingWithoutCheck) {
+    struct FailingBuffer : std::streambuf {
+        int overflow(int) override { throw error(4, 1, 1, 2) << "output lost"; }
+    } failing;
+    std::ostream output(&failing);
+    output.exceptions(std::ios::badbit);
+    EXPECT_THROW(exec::run_command("echo text", false, false, &output, nullptr), error);
 }
 
 // Output of a detached command is discarded, but writing it must succeed: a script that stops on

@@ -12,9 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 using runtimetest::raised;
 using ::testing::HasSubstr;
@@ -200,6 +203,38 @@ TEST_F(FileopsTest, CopyReplacesAnEmptyDirectoryButNotAFullOne) {
     fileops::create_directory(dir.file("full/sub"));
     EXPECT_THROW(fileops::copy_file(dir.file("from"), dir.file("full")), error);
     EXPECT_TRUE(fileops::is_directory(dir.file("full/sub")));
+}
+
+// The reader's descriptor is close-on-exec while it is open: seen from here while it waits on a FIFO.
+TEST_F(FileopsTest, ReadLinesReadsCloseOnExec) {
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> lines;
+    bool opened = false;
+    std::thread reader([&] { opened = fileops::read_lines(fifo, lines); });
+    const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_NE(writer, -1);
+    // The reader's descriptor is installed just after its open has let ours go on.
+    int readers = 0;
+    for (int attempt = 0; attempt < 500 && readers == 0; ++attempt) {
+        for (int fd = 0; fd < 1024; ++fd) {
+            char target[4096] = {};
+            const std::string link = "/proc/self/fd/" + std::to_string(fd);
+            if (fd == writer || readlink(link.c_str(), target, sizeof target - 1) <= 0 || fifo != target)
+                continue;
+            ++readers;
+            EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+        }
+        if (readers == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(write(writer, "one\ntwo", 7), 7);
+    close(writer);
+    reader.join();
+    EXPECT_EQ(readers, 1);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
+    EXPECT_FALSE(fileops::read_lines(dir.file("missing"), lines));
 }
 
 TEST_F(FileopsTest, SyncedCopyKeepsTheModeOfAnExistingTarget) {

@@ -82,6 +82,58 @@ TEST_F(TinybindTest, SyntaxErrorsCarryTheirRowAndColumn) {
     }
 }
 
+std::string repeated(const std::string& piece, size_t times) {
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+// A document nested 100,000 deep would overflow the stack in TinyXML's parser; it is refused with
+// the file named, however the nesting hides among markup that TinyXML reads its own way.
+TEST_F(TinybindTest, DeeplyNestedDocumentsAreRefused) {
+    const size_t deep = 100000;
+    const std::string nestings[] = {
+        repeated("<a>", deep) + repeated("</a>", deep),
+        repeated("<a x=\"</a>\">", deep),
+        repeated("<a x='/>'>", deep),
+        repeated("<a><!--</a>-->", deep),
+        repeated("<a><![CDATA[</a>]]>", deep),
+        repeated("<a><?xml version='</a>'?>", deep),
+        repeated("<a><?xml foo='a version='</a>'?>", deep),
+        repeated("<a>\xE0</a>", deep),
+        repeated("<a \xEF\xBB\xBFx='</a>'>", deep),
+        repeated("<a></a \xEF\xBB\xBF>", deep),
+        repeated("<a></b>", deep),
+        repeated("<a>", tinybind::max_depth + 1),
+    };
+    for (const std::string& text : nestings) {
+        SCOPED_TRACE(text.substr(0, 40));
+        const std::string path = write(text);
+        tinybind::err e = failure([&] { tinybind::Document d(path); });
+        EXPECT_EQ(e.code, 1);
+        EXPECT_THAT(e.text, ::testing::HasSubstr(path));
+        EXPECT_THAT(e.text, ::testing::HasSubstr("deeper than 256 levels"));
+    }
+}
+
+// The limit leaves real documents alone: many siblings, markup characters in comments, CDATA and
+// attribute values, and texts in other encodings as long as they are small.
+TEST_F(TinybindTest, DocumentsWithinTheLimitAreRead) {
+    const std::string documents[] = {
+        repeated("<a>", tinybind::max_depth) + repeated("</a>", tinybind::max_depth),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>" +
+            repeated("<a x=\"<b>\"><!-- <c> --><![CDATA[<d>]]>t\xC3\xA9xt</a>", 5000) + "</r>",
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r><a>caf\xE9</a></r>",
+    };
+    for (const std::string& text : documents) {
+        SCOPED_TRACE(text.substr(0, 40));
+        const std::string path = write(text);
+        EXPECT_NO_THROW(tinybind::Document d(path));
+    }
+}
+
 TEST_F(TinybindTest, UnopenableFileIsAParseError) {
     // A socket exists and is no directory, but cannot be opened, even by root.
     std::string path = dir.file("socket.xml");

@@ -457,6 +457,15 @@ TEST_F(BuildInfFileTest, DocumentFailures) {
     EXPECT_EQ(syntax.getClass(), 1);
     EXPECT_EQ(failure(commentOnly).getText(), Messages().format("err_inf3_root", commentOnly) + "\n");
     EXPECT_EQ(failure(wrongRoot).getText(), Messages().format("err_binf3_build", wrongRoot) + "\n");
+    // Nesting that would overflow the parser's stack is refused before parsing.
+    std::string nested;
+    for (int i = 0; i < 100000; ++i)
+        nested += "<build>";
+    const std::string deep = write("deep.build.inf3", nested);
+    const error tooDeep = failure(deep);
+    EXPECT_THAT(tooDeep.getText(), HasSubstr("deeper than 256 levels"));
+    EXPECT_THAT(tooDeep.getText(), HasSubstr(deep));
+    EXPECT_EQ(tooDeep.getClass(), 1);
 
     const BuildInfFile renamed(write("one.build.inf3", description(oneComponent(), "", "build_1")), "one");
     EXPECT_EQ(renamed.build.os_vendor, "Debian");

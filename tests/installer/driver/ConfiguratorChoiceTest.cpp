@@ -6,6 +6,7 @@
 #include "installer/components/ComponentManager.h"
 #include "installer/driver/auto_configurator.h"
 #include "installer/engine/DebianAPTConfigurator.h"
+#include "installer/engine/YumConfigurator.h"
 #include "installer/sources/SourceManager.h"
 #include "tests/installer/components/ComponentFixtures.h"
 
@@ -80,6 +81,16 @@ TEST_F(ConfiguratorChoiceTest, DebianBaseComponentGetsAptAndTheCheckIsAskedOnceP
     setBasePackage("moxeltest-core-18.0.1-1.x86_64.rpm");
     EXPECT_EQ(choose(), nullptr);
     EXPECT_EQ(driver::cachedConfigurationCheck(second), "second");
+}
+
+TEST_F(ConfiguratorChoiceTest, CentOSGetsTheDnfConfiguratorWhateverTheBasePackagesAre) {
+    describeSystem("CentOS");
+    for (const char* file : {"moxeltest-core-18.0.1-1.x86_64.rpm", "moxeltest-core_18.0.1-1_amd64.deb"}) {
+        setBasePackage(file);
+        std::unique_ptr<SystemSpecificConfigurator> yum(choose());
+        EXPECT_TRUE(dynamic_cast<YumConfigurator*>(yum.get())) << file;
+        EXPECT_EQ(YumConfigurator::getHelperPath(), "/usr/local/zeq/bin/dnf_install");
+    }
 }
 
 } // namespace

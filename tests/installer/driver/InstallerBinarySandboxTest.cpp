@@ -185,7 +185,8 @@ TEST(InstallerBinarySandboxTest, ResultRecordsAndExitCodes) {
 TEST(InstallerBinarySandboxTest, ModesNotBuiltYetEndWithAClassifiedError) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "console wizard"},
-        {{"--show-components"}, "command-line mode"},
+        {{"--show-components", "--source", std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/source/"},
+         "command-line mode"},
         {{"--web-interface", "--without-ssl"}, "web interface back end"},
         {{"--select-release-id", "R1", "--mirror-os", "build.inf3"}, "mirror mode"},
     };
@@ -249,7 +250,8 @@ TEST(InstallerBinarySandboxTest, StopSignalsTheHolder) {
 }
 
 TEST(InstallerBinarySandboxTest, BackgroundInstallationAnswersOnceItHoldsTheLock) {
-    const Ran ran = runInstaller({"--enable-xml-output", "--install-component", "a"});
+    const Ran ran = runInstaller({"--enable-xml-output", "--install-component", "a", "--source",
+                                  std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/source/"});
     EXPECT_EQ(ran.code, 0);
     EXPECT_EQ(ran.out,
               declaration +

@@ -168,16 +168,19 @@ TEST_F(OptionsSandboxTest, RetiredAndUnknownKeysOnlyWarn) {
     testsupport::TempDir dir;
     Messages::getLocale();
     Log::open_file(dir.file("installer.log"), true);
-    writeRc("USE_YUM=yes\nHOLD_PACKAGES=a b\nNO_SUCH_KEY=1\nPROXY_PASSWORD=hunter2\nTARGET=/after\n");
+    writeRc("USE_YUM=yes\nHOLD_PACKAGES=a b\nNO_SUCH_KEY=1\nPROXY_PASSWORD=hunter2\nPROXY_PASSWD=swordfish\n"
+            "TARGET=/after\n");
     Options options = build();
     EXPECT_EQ(options.target, "/after");
     const std::string log = readFile(dir.file("installer.log"));
     EXPECT_THAT(log, HasSubstr(Messages().getMessage("err_rc_ignored") + "'USE_YUM' = 'yes'"));
     EXPECT_THAT(log, HasSubstr(Messages().getMessage("err_rc_ignored") + "'HOLD_PACKAGES' = 'a b'"));
-    EXPECT_THAT(log, HasSubstr(Messages().getMessage("err_rc_param") + "'NO_SUCH_KEY' = '1'"));
+    EXPECT_THAT(log, HasSubstr(Messages().getMessage("err_rc_param") + "'NO_SUCH_KEY'\n"));
+    EXPECT_THAT(log, HasSubstr(Messages().getMessage("err_rc_param") + "'PROXY_PASSWD'\n"));
     EXPECT_THAT(log, HasSubstr("Dizadizezeroz found rcfile at /root/.dizadizezerozrc"));
     EXPECT_THAT(log, HasSubstr("Option from rc file:: 'TARGET' = '/after'"));
     EXPECT_THAT(log, Not(HasSubstr("hunter2")));
+    EXPECT_THAT(log, Not(HasSubstr("swordfish")));
 }
 
 struct RcFailure {
@@ -266,6 +269,20 @@ TEST_F(OptionsSandboxTest, ComponentSettingsBySection) {
     EXPECT_EQ(options.componentSettings["moxel"]["greeting"], "say \"hi\"");
     EXPECT_EQ(options.componentSettings["pagewright"]["port"], "8081");
     EXPECT_EQ(options.componentSettings.size(), 2u);
+}
+
+// Which saved settings are passwords is known only once the components are loaded: reading the
+// file logs no value.
+TEST_F(OptionsSandboxTest, ComponentSettingValuesAreNotLoggedWhenRead) {
+    testsupport::TempDir dir;
+    Messages::getLocale();
+    Log::open_file(dir.file("installer.log"), true);
+    writeOptionsIni("[moxel]\nadmin_password=\"s3cret\"\n");
+    Options options = build();
+    EXPECT_EQ(options.componentSettings["moxel"]["admin_password"], "s3cret");
+    const std::string log = readFile(dir.file("installer.log"));
+    EXPECT_THAT(log, HasSubstr("read options.ini: 'admin_password'"));
+    EXPECT_THAT(log, Not(HasSubstr("s3cret")));
 }
 
 TEST_F(OptionsSandboxTest, ComponentSettingsEndAtAnUnclosedHeader) {

@@ -6,6 +6,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
 #include <chrono>
 
 using downloadtest::requestsFor;
@@ -52,6 +60,83 @@ TEST_F(CurlDownloaderTest, HttpAndFtpGiveTheFileAndFillTheByteCounter) {
     EXPECT_TRUE(countdown.empty());
     // No proxy was set, so none was used.
     EXPECT_THAT(http.requests().at(0), Not(HasSubstr("Via")));
+}
+
+// An answer longer than the limit ends the download at once, whether the server announces its
+// length or streams without one; an answer of exactly the limit is whole.
+TEST_F(CurlDownloaderTest, AnswerLongerThanTheLimitIsAnError) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/endless.bin": [{"endless": true}]})");
+    struct Case {
+        const char* path;
+        uint64_t limit;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"blob.bin", 5000, true},
+        {"blob.bin", 4999, false},
+        {"endless.bin", 1 << 20, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.limit));
+        auto downloader = Downloader::create(c.path);
+        downloader->addSource(http.url());
+        downloader->setSizeLimit(c.limit);
+        if (c.whole) {
+            EXPECT_EQ(fetch(*downloader), blob);
+            continue;
+        }
+        try {
+            fetch(*downloader);
+            ADD_FAILURE() << "the download was accepted";
+        } catch (const error& e) {
+            EXPECT_THAT(e.getText(), HasSubstr("larger than " + std::to_string(c.limit) + " bytes"));
+            EXPECT_EQ(e.getClass(), 4);
+        }
+        EXPECT_EQ(downloader->getRetries()->value, 0u);
+    }
+}
+
+// The sockets of descriptors 0 to 1023, by number, with whether they are close-on-exec.
+std::map<int, bool> openSockets() {
+    std::map<int, bool> sockets;
+    for (int fd = 0; fd < 1024; ++fd) {
+        char target[64] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::string(target).rfind("socket:", 0) == 0)
+            sockets[fd] = (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+    }
+    return sockets;
+}
+
+// Other threads start commands while a download runs: its sockets must not reach them.
+TEST_F(CurlDownloaderTest, SocketsAreCloseOnExec) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/blob.bin": [{"stall": 800}]})");
+    const std::map<int, bool> before = openSockets();
+    std::atomic<bool> done{false};
+    std::thread download([&] {
+        auto downloader = Downloader::create("blob.bin");
+        downloader->addSource(http.url());
+        try {
+            fetch(*downloader);
+        } catch (const error&) {
+        }
+        done = true;
+    });
+    size_t seen = 0;
+    while (!done) {
+        for (const auto& socket : openSockets()) {
+            if (before.count(socket.first))
+                continue;
+            ++seen;
+            EXPECT_TRUE(socket.second) << "descriptor " << socket.first;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    download.join();
+    EXPECT_GT(seen, 0u);
 }
 
 // One mirror whose answers follow a script; how the download ends, and after how many attempts.

@@ -45,6 +45,14 @@ protected:
         testsupport::writeFile(files.file("blob.bin"), blob);
     }
 
+    // The process-wide settings go back to their defaults: the recording tick refers to this test.
+    void TearDown() override {
+        CurlDownloader::setWaitTick({});
+        CurlDownloader::setTimeouts(CurlDownloader::Timeouts());
+        Downloader::setProxy("", 0);
+        Downloader::setProxyAuth("", "");
+    }
+
     // The countdown runs without sleeping; every second of it is recorded with the retry counter's
     // value (failed attempts so far) and the text it shows.
     void recordWaits() {

@@ -70,6 +70,34 @@ TEST_F(ExtCatalogTest, FeedThatIsNotJsonIsAParseError) {
     }
 }
 
+// A feed that never ends is cut at 16 MiB instead of filling the memory.
+TEST_F(ExtCatalogTest, EndlessFeedIsRefused) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/": [{"endless": true}]})");
+    try {
+        ExtCatalog::downloadFeed(ExtCatalog::createFeedDownloader(http.url()), "unix", "18.0");
+        ADD_FAILURE() << "an endless feed was read";
+    } catch (const error& e) {
+        EXPECT_THAT(e.getText(), HasSubstr("larger than " + std::to_string(16 << 20) + " bytes"));
+    }
+}
+
+// Arrays nested 100,000 deep would overflow the JSON reader's stack; such a feed is a parse error.
+TEST_F(ExtCatalogTest, DeeplyNestedFeedIsAParseError) {
+    for (const std::string& open : {std::string("["), std::string("{\"a\":")}) {
+        std::string text;
+        for (int i = 0; i < 100000; ++i)
+            text += open;
+        try {
+            ExtCatalog::downloadFeed(std::make_shared<FixedFeed>(text), "unix", "18.0");
+            ADD_FAILURE() << "a deep feed was read";
+        } catch (const error& e) {
+            EXPECT_THAT(e.getText(), HasSubstr("nested deeper than 64 levels"));
+            EXPECT_EQ(e.getClass(), 4);
+        }
+    }
+}
+
 TEST_F(ExtCatalogTest, DownloadFailurePassesThrough) {
     Options::instance().downloadRetryCount = 1;
     HttpServer http(files.path());

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <functional>
 #include <sys/stat.h>
+#include <vector>
 
 using downloadtest::requestsFor;
 using ::testing::HasSubstr;
@@ -158,10 +160,18 @@ TEST_F(FileFetcherTest, NamesThatLeaveTheirDirectoryAreRefused) {
         std::string local_name;
     };
     const Case cases[] = {
-        {true, "", "../escape.bin", ""},        {true, "", "pool/../../escape.bin", ""},
-        {true, "", "/tmp/escape.bin", ""},      {true, "", "pool/blob.bin", "/tmp/escape.bin"},
-        {true, "", "pool/blob.bin", "pool/.."}, {true, "../", "escape.bin", ""},
-        {false, "", "../escape.bin", ""},       {false, "pool", "../../escape.bin", ""},
+        {true, "", "../escape.bin", ""},
+        {true, "", "pool/../../escape.bin", ""},
+        {true, "", "/tmp/escape.bin", ""},
+        {true, "", "pool/blob.bin", "/tmp/escape.bin"},
+        {true, "", "pool/blob.bin", "pool/.."},
+        {true, "../", "escape.bin", ""},
+        {false, "", "../escape.bin", ""},
+        {false, "pool", "../../escape.bin", ""},
+        {true, "", "", ""},
+        {true, "pool/", "", ""},
+        {true, "", "pool/", ""},
+        {false, "", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset + c.name + " as " + c.local_name);
@@ -172,6 +182,38 @@ TEST_F(FileFetcherTest, NamesThatLeaveTheirDirectoryAreRefused) {
         EXPECT_EQ(refused.getClass(), 1);
     }
     EXPECT_THAT(http.requests(), IsEmpty());
+}
+
+// A copy that cannot be put in place is a classified error and leaves no temporary file behind.
+TEST_F(FileFetcherTest, CopyThatCannotReplaceTheDestinationIsRemoved) {
+    HttpServer http(files.path());
+    mkdir(target.file("pool").c_str(), 0755);
+    mkdir(target.file("pool/blob.bin").c_str(), 0755);
+    writeFile(target.file("pool/blob.bin/inside"), "in the way");
+    FileFetcher fetcher(http.url(), target.path());
+    const error failed = failure([&] { fetcher.getFile("pool/blob.bin"); });
+    EXPECT_EQ(failed.getClass(), 4);
+    EXPECT_FALSE(exists(target.file("pool/blob.bin.tmp")));
+    EXPECT_EQ(readFile(target.file("pool/blob.bin/inside")), "in the way");
+}
+
+// A package is held to the size its source declares; files nobody declares a size for to the
+// fetcher's own limit.
+TEST_F(FileFetcherTest, DownloadLongerThanItsSizeIsRefused) {
+    HttpServer http(files.path());
+    http.setRules(R"({"/endless.xml": [{"endless": true}]})");
+    FileFetcher fetcher(http.url(), target.path());
+    EXPECT_EQ(readFile(fetcher.getFile("pool/blob.bin", blob_md5, "", blob.size())), blob);
+    for (const auto& fetch : std::vector<std::function<void()>>{
+             [&] { fetcher.getFile("pool/blob.bin", "", "again.bin", blob.size() - 1); },
+             [&] { fetcher.getFile("endless.xml"); }}) {
+        const error refused = failure(fetch);
+        EXPECT_THAT(refused.getText(), HasSubstr("bytes"));
+        EXPECT_EQ(refused.getClass(), 4);
+    }
+    EXPECT_FALSE(exists(target.file("again.bin")));
+    EXPECT_FALSE(exists(target.file("endless.xml")));
+    EXPECT_FALSE(exists(target.file("endless.xml.tmp")));
 }
 
 TEST_F(FileFetcherTest, CopiesFetchBelowTheirOwnOffsets) {

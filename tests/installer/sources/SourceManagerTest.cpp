@@ -6,6 +6,7 @@
 #include "installer/driver/Options.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceDistMoxel.h"
+#include "installer/sources/SourceSysMoxelExt.h"
 #include "tests/common/runtime/RuntimeTestSupport.h"
 #include "tests/installer/sources/SourceTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -174,6 +175,14 @@ TEST_F(SourceManagerTest, DroppedSourcesTakeTheirPackagesOutOfTheRepository) {
     for (const Package* package : repository.getPackages())
         left.push_back(package->getName().str());
     EXPECT_THAT(left, ElementsAre("moxeltest-pagewright", "moxeltest-pagewright-themes"));
+}
+
+TEST_F(SourceManagerTest, ExtensionSourceFollowsTheBuildSources) {
+    manager.addBuildSources(&fetcher, build(pagewrightDebian));
+    manager.addExtensionSource(nullptr);
+    ASSERT_EQ(manager.getSources().size(), 2u);
+    EXPECT_TRUE(boost::dynamic_pointer_cast<SourceSysMoxelExt>(manager.getSources().back()));
+    EXPECT_FALSE(manager.getSources().back()->isRemote());
 }
 
 TEST_F(SourceManagerTest, AptRecordsComeFromTheDistSourcesInListOrder) {

@@ -294,7 +294,8 @@ TEST_F(SourceMoxelTest, UnknownKindOrRepositoryWithoutDirectoryIsAnInternalError
     } cases[] = {{'q', 60}, {'u', 64}, {'t', 64}, {'x', 64}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        const error failed = runtimetest::raised([&] { SourceMoxel source(&repository, fetcher, pagewright, c.kind); });
+        const error failed =
+            runtimetest::raised([&] { SourceMoxel source(&repository, fetcher, pagewright, c.kind); });
         EXPECT_EQ(failed.getText(), internal_error("installer/SourceMoxel", c.line).getText());
         // The half-made source is not left registered.
         EXPECT_THAT(repository.getSources(), IsEmpty());
