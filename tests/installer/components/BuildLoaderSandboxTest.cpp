@@ -642,3 +642,24 @@ TEST_F(BuildLoaderSandboxTest, LoaderGoneWithoutCommitWarnsAndHandsNothingOver) 
 }
 
 } // namespace
+
+// The example source (made by the build with scripts/make-example-source) loads on both systems it has builds
+// for.
+TEST_F(BuildLoaderSandboxTest, ExampleSourceLoadsOnDebianAndCentOS) {
+    ASSERT_EQ(system(("rm -rf '" + source.path() + "'/* && cp -R '" + MOXEL_BINARY_DIR +
+                      "/example-source/.' '" + source.path() + "'")
+                         .c_str()),
+              0);
+    for (const char* vendor : {"Debian", "CentOS"}) {
+        SCOPED_TRACE(vendor);
+        Opsys::override_vendor = vendor;
+        Opsys::override_version = vendor == std::string("Debian") ? "12" : "8";
+        load({"moxel-example-1.0.0"});
+
+        EXPECT_EQ(describe(run->components), "base moxel-example\nweb moxel-example\n");
+        EXPECT_EQ(typesOf(run->components, "moxel-example"), "Minimal kind=0: base\n"
+                                                             "Full kind=0: base web\n"
+                                                             "Custom kind=2:\n");
+    }
+    EXPECT_THAT(logText(), Not(HasSubstr("Warning: BuildLoader finish with unsuccess.")));
+}
