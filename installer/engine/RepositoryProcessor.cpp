@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <set>
 
-RepositoryProcessor::RepositoryProcessor(Repository* repository, FileFetcher* fetcher, SourceManager* sources,
-                                         SystemSpecificConfigurator* configurator)
-    : repository(repository), fetcher(fetcher), sources(sources), configurator(configurator) {
+RepositoryProcessor::RepositoryProcessor(Repository* /*repository*/, FileFetcher* fetcher,
+                                         SourceManager* sources, SystemSpecificConfigurator* configurator)
+    : fetcher(fetcher), sources(sources), configurator(configurator) {
     Log::stream(3, true)
         << "DEBUG: Determining components that need to be obtained from addons repositories...";
 }

@@ -18,7 +18,7 @@ class SystemSpecificConfigurator;
 // manager is reconfigured when anything changed.
 class RepositoryProcessor : public ComponentManager::Visitor {
 public:
-    // The configurator may be null.
+    // The configurator may be null. The repository is part of the visitor's contract but not read.
     RepositoryProcessor(Repository* repository, FileFetcher* fetcher, SourceManager* sources,
                         SystemSpecificConfigurator* configurator);
 
@@ -26,7 +26,6 @@ public:
     void done() override;
 
 private:
-    Repository* repository;
     FileFetcher* fetcher;
     SourceManager* sources;
     SystemSpecificConfigurator* configurator;
