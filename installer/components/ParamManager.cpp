@@ -592,29 +592,17 @@ int ParamManager::countComponentsWithValidParams() {
 }
 
 void ParamManager::exportToFiles() {
-    std::vector<std::string> written;
-    try {
-        ParamFileExport exporter;
-        accept(exporter, nullptr, true);
-        for (const std::shared_ptr<ParamFileExport::file_t>& file : exporter.files) {
-            if (file->discarded)
-                continue;
-            file->write();
-            written.push_back(file->path);
-        }
-    } catch (...) {
-        // What was written holds secrets too: it is removed with the others at the end.
-        for (const std::string& path : exportedFiles)
-            if (std::find(written.begin(), written.end(), path) == written.end())
-                written.push_back(path);
-        exportedFiles = written;
-        throw;
+    ParamFileExport exporter;
+    accept(exporter, nullptr, true);
+    for (const std::shared_ptr<ParamFileExport::file_t>& file : exporter.files) {
+        if (file->discarded)
+            continue;
+        file->write();
+        // Every file written holds secrets: it is removed at the end, with those of earlier exports,
+        // also when a later one fails.
+        if (std::find(exportedFiles.begin(), exportedFiles.end(), file->path) == exportedFiles.end())
+            exportedFiles.push_back(file->path);
     }
-    // A file of an earlier export that this one did not rewrite is still removed at the end.
-    for (const std::string& path : exportedFiles)
-        if (std::find(written.begin(), written.end(), path) == written.end())
-            written.push_back(path);
-    exportedFiles = written;
 }
 
 void ParamManager::saveOptionsFile() {

@@ -30,12 +30,10 @@ void sendNotificationMail(bool success);
 void initLogFile(std::time_t start);
 
 // Hands the proxy to the downloaders and exports FTP_PROXY and HTTP_PROXY unless the caller's
-// environment names a proxy already. The credentials are not exported: proxyCredentials() holds them
-// for the package-manager back ends, the only children that authenticate to the proxy.
+// environment names a proxy already. The credentials are not exported: the package-manager
+// configurators read them from the downloaders' proxy record when they set up their own children.
 void setProxyEnvironment(const std::string& host, int port, const std::string& user,
                          const std::string& password);
-// "user:password" while credentials are handed on, else empty.
-const std::string& proxyCredentials();
 
 void onSignal(int signal);
 void logSelinuxMode();

@@ -22,7 +22,6 @@ struct ProxyState {
     bool proxyHanded = false;
     bool credentialsHanded = false;
     bool variablesExported = false;
-    std::string credentials;
 };
 
 ProxyState& proxyState() {
@@ -74,11 +73,9 @@ void setProxyEnvironment(const std::string& host, int port, const std::string& u
         if (!user.empty()) {
             Downloader::setProxyAuth(user, password);
             state.credentialsHanded = true;
-            state.credentials = user + ":" + password;
         } else if (state.credentialsHanded) {
             Downloader::setProxyAuth("", "");
             state.credentialsHanded = false;
-            state.credentials.clear();
         }
         return;
     }
@@ -93,11 +90,6 @@ void setProxyEnvironment(const std::string& host, int port, const std::string& u
     Downloader::setProxy("", 0);
     state.proxyHanded = false;
     state.credentialsHanded = false;
-    state.credentials.clear();
-}
-
-const std::string& proxyCredentials() {
-    return proxyState().credentials;
 }
 
 void onSignal(int signal) {

@@ -29,9 +29,19 @@ std::string localStamp() {
     return text;
 }
 
+bool readsAsHistory(TiXmlDocument& document, const std::string& path) {
+    try {
+        return fileops::is_file(path) && tinybind::loadFile(document, path) &&
+               document.FirstChildElement("reports");
+    } catch (const tinybind::err&) {
+        // Nested too deep to be read safely.
+        return false;
+    }
+}
+
 // The existing history, or a new document when there is none that reads.
 void loadHistory(TiXmlDocument& document, const std::string& path) {
-    if (fileops::is_file(path) && document.LoadFile(path.c_str()) && document.FirstChildElement("reports"))
+    if (readsAsHistory(document, path))
         return;
     document.Clear();
     document.InsertEndChild(TiXmlDeclaration("1.0", "UTF-8", "yes"));

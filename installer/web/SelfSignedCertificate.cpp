@@ -5,6 +5,7 @@
 #include "common/runtime/error.h"
 #include "common/runtime/fileops.h"
 
+#include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -12,12 +13,9 @@
 #include <openssl/rsa.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,12 +56,6 @@ SelfSignedCertificate::SelfSignedCertificate()
     }
     // The directory holds a private key.
     ::chmod(directory.c_str(), 0700);
-}
-
-SelfSignedCertificate::~SelfSignedCertificate() {
-    file.reset();
-    if (!halfWritten.empty())
-        ::unlink(halfWritten.c_str());
 }
 
 std::string SelfSignedCertificate::getPath() {
@@ -130,26 +122,19 @@ void SelfSignedCertificate::generateCertificate() {
 }
 
 void SelfSignedCertificate::writeFile() {
-    // mkstemp makes the file 0600 whatever the umask.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
-    if (fd == -1)
+    std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
+    if (!pem)
         throw certificateError() << Messages().format("err_file_create", path);
-    halfWritten = temporary;
-    file.reset(fdopen(fd, "wb"));
-    if (!file) {
-        ::close(fd);
-        throw certificateError() << Messages().format("err_file_create", path);
-    }
     Log::stream(2, true) << "Writing private key to " << path;
-    if (PEM_write_PrivateKey(file.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
+    if (PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
         throw certificateError() << Messages().format("err_filewrite2", path, "private key");
     Log::stream(2, true) << "Writing certificate to " << path;
-    if (PEM_write_X509(file.get(), certificate.get()) != 1)
+    if (PEM_write_bio_X509(pem.get(), certificate.get()) != 1)
         throw certificateError() << Messages().format("err_filewrite2", path, "x509 certificate");
-    const bool written = std::fflush(file.get()) == 0 && fsync(fileno(file.get())) == 0;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0)
-        throw certificateError() << Messages().format("err_file_create", path);
-    halfWritten.clear();
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(pem.get(), &data);
+    // The file holds a private key: readable by its owner only, whatever the umask.
+    fileops::AtomicFile file(path, 0600);
+    file.write(data, static_cast<size_t>(size));
+    file.commit(true);
 }

@@ -15,8 +15,6 @@ public:
     SelfSignedCertificate();
     SelfSignedCertificate(const SelfSignedCertificate&) = delete;
     SelfSignedCertificate& operator=(const SelfSignedCertificate&) = delete;
-    // Removes a half-written file.
-    ~SelfSignedCertificate();
 
     // The file's path; generates the file unless it holds a key and its certificate, not expired.
     std::string getPath();
@@ -38,13 +36,11 @@ private:
 
     void generateKey();
     void generateCertificate();
+    // Through a temporary file beside `path`, renamed over it when complete.
     void writeFile();
 
     std::string path;
     std::unique_ptr<EVP_PKEY, FreeKey> key;
     std::unique_ptr<X509, FreeCertificate> certificate;
     int keyBits = 2048;
-    std::unique_ptr<FILE, CloseFile> file;
-    // The temporary file beside `path` while it is written; renamed over `path` when complete.
-    std::string halfWritten;
 };

@@ -2,7 +2,6 @@
 // the entry file "products.inf3" and the files it may name: "p.inf3", "a.xml" and "b.xml". The
 // readers must answer every input with a loaded catalogue or an error, never with anything else.
 
-#include "common/runtime/Log.h"
 #include "common/runtime/Opsys.h"
 #include "common/runtime/error.h"
 #include "common/runtime/tinybind.h"
@@ -12,12 +11,10 @@
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
 #include "installer/sources/FileFetcher.h"
-
-#include <boost/filesystem/operations.hpp>
+#include "tests/fuzz/FuzzScratch.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -26,31 +23,6 @@ namespace {
 
 const char* const separator = "\n#FILE#\n";
 const char* const names[] = {"products.inf3", "p.inf3", "a.xml", "b.xml"};
-
-// Kept in a plain array, which outlives the exit handler that removes the directory.
-char source_dir[4096];
-
-void removeSourceDir() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(source_dir, ignored);
-}
-
-std::string sourceDir() {
-    if (!source_dir[0]) {
-        const char* base = getenv("TMPDIR");
-        const std::string pattern = std::string(base && *base ? base : "/tmp") + "/moxel-fuzz.XXXXXX";
-        if (pattern.size() >= sizeof source_dir)
-            abort();
-        pattern.copy(source_dir, pattern.size());
-        if (!mkdtemp(source_dir))
-            abort();
-        std::atexit(removeSourceDir);
-        Log::setStderrThreshold(-1);
-        Log::setFileThreshold(-1);
-        Log::open_file("/dev/null", false);
-    }
-    return source_dir;
-}
 
 std::vector<std::string> split(const std::string& input) {
     std::vector<std::string> parts;
@@ -87,7 +59,7 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string dir = sourceDir();
+    const std::string& dir = fuzzScratchDir();
     const std::vector<std::string> parts = split(std::string(reinterpret_cast<const char*>(data), size));
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
         const std::string path = dir + "/" + names[i];

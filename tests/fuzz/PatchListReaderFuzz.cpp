@@ -1,7 +1,6 @@
 // Feeds arbitrary patch lists to the patch-list reader, as the list of a Moxel 18.0.1 build. The reader
 // must answer every input with patches, a logged error or a tinybind::err, never with anything else.
 
-#include "common/runtime/Log.h"
 #include "common/runtime/error.h"
 #include "common/runtime/tinybind.h"
 #include "installer/catalogue/Build.h"
@@ -11,47 +10,29 @@
 #include "installer/patches/MUEntityFile.h"
 #include "installer/patches/MicroUpdateManager.h"
 #include "installer/sources/FileFetcher.h"
+#include "tests/fuzz/FuzzScratch.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 namespace {
 
-// Kept in a plain array, which outlives the exit handler that removes the directory.
-char source_dir[4096];
-
-void removeSourceDir() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(source_dir, ignored);
-}
-
-std::string sourceDir() {
-    if (!source_dir[0]) {
-        const char* base = getenv("TMPDIR");
-        const std::string pattern = std::string(base && *base ? base : "/tmp") + "/moxel-fuzz.XXXXXX";
-        if (pattern.size() >= sizeof source_dir)
-            abort();
-        pattern.copy(source_dir, pattern.size());
-        if (!mkdtemp(source_dir))
-            abort();
-        std::atexit(removeSourceDir);
-        boost::filesystem::create_directories(std::string(source_dir) + "/moxel/18.0.1");
-        Log::setStderrThreshold(-1);
-        Log::setFileThreshold(-1);
-        Log::open_file("/dev/null", false);
-    }
-    return source_dir;
+// The scratch directory, with the folder of the patch list.
+std::string patchSourceDir() {
+    const std::string& dir = fuzzScratchDir();
+    boost::filesystem::create_directories(dir + "/moxel/18.0.1");
+    return dir;
 }
 
 boost::shared_ptr<Build> moxelBuild() {
     auto product = boost::make_shared<Product>();
     product->_id = "moxel";
-    auto release = boost::make_shared<Release>(product, "moxel-18.0.1", "Moxel 18.0.1", "", "18.0.1", "17.0.0");
+    auto release =
+        boost::make_shared<Release>(product, "moxel-18.0.1", "Moxel 18.0.1", "", "18.0.1", "17.0.0");
     return boost::make_shared<Build>(release, "Linux", "Debian", "12", "x86_64", "", "",
                                      "moxel/18.0.1/debian-12-x86_64.build.inf3", "");
 }
@@ -74,7 +55,7 @@ size_t walk(const MicroUpdateManager& manager) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string dir = sourceDir();
+    static const std::string dir = patchSourceDir();
     std::ofstream(dir + "/moxel/18.0.1/patches.xml", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     static const boost::shared_ptr<Build> build = moxelBuild();

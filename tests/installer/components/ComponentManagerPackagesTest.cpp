@@ -5,7 +5,7 @@
 #include "common/packages/Repository.h"
 #include "common/runtime/Log.h"
 #include "installer/catalogue/ProductsProgress.h"
-#include "installer/engine/SystemSpecificConfigurator.h"
+#include "installer/driver/auto_configurator.h"
 #include "tests/common/packages/PackageTestSupport.h"
 #include "tests/installer/components/ComponentFixtures.h"
 #include "tests/support/TempDir.h"
@@ -34,24 +34,17 @@ const int UPGRADE = AiComponent::UPGRADE;
 const int UP2DATE = AiComponent::UP2DATE;
 
 // A package manager configuration that offers what the test gives it.
-class OfferingConfigurator : public SystemSpecificConfigurator {
+class OfferingConfigurator : public driver::auto_configurator::DummyConfigurator {
 public:
     explicit OfferingConfigurator(std::map<std::string, const Package*> offers) : offers(std::move(offers)) {
         configureSystem();
     }
-    void reconfigureSources() override {}
-    void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
-    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
 
 protected:
     const Package* doGetAvailablePackage(const std::string& name) override {
         const auto found = offers.find(name);
         return found == offers.end() ? nullptr : found->second;
     }
-    void doConfigureSystem() override {}
-    void doPrepare() override {}
-    void doCleanup() override {}
-    void doFinalize() override {}
 
 private:
     std::map<std::string, const Package*> offers;

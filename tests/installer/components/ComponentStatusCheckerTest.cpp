@@ -4,7 +4,7 @@
 #include "common/packages/Repository.h"
 #include "installer/catalogue/Build.h"
 #include "installer/catalogue/Release.h"
-#include "installer/engine/SystemSpecificConfigurator.h"
+#include "installer/driver/auto_configurator.h"
 #include "installer/sources/SourceConfigLazyAddon.h"
 #include "tests/installer/components/ComponentFixtures.h"
 #include "tests/support/TempDir.h"
@@ -37,13 +37,9 @@ std::string record(const std::string& name, const std::string& version, const st
 }
 
 // A package manager that offers a fixed list and remembers what it was asked.
-class OfferingConfigurator : public SystemSpecificConfigurator {
+class OfferingConfigurator : public driver::auto_configurator::DummyConfigurator {
 public:
     OfferingConfigurator() { configureSystem(); }
-
-    void reconfigureSources() override {}
-    void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
-    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
 
     std::map<std::string, const Package*> offered;
     std::vector<std::string> asked;
@@ -54,10 +50,6 @@ protected:
         auto found = offered.find(name);
         return found == offered.end() ? nullptr : found->second;
     }
-    void doConfigureSystem() override {}
-    void doPrepare() override {}
-    void doCleanup() override {}
-    void doFinalize() override {}
 };
 
 class ComponentStatusTest : public ::testing::Test {

@@ -1,6 +1,5 @@
 #include "installer/driver/Options.h"
 
-#include "tests/installer/catalogue/CatalogueTestSupport.h"
 #include "tests/installer/driver/OptionsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +7,6 @@
 namespace {
 
 using optionstest::Argv;
-
-const std::string fixture = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/source/";
 
 // One request in both styles: the option style and the command style must leave the same record.
 struct StylePair {
@@ -21,20 +18,13 @@ void PrintTo(const StylePair& pair, std::ostream* out) {
     *out << optionstest::testName(pair.commandStyle);
 }
 
-class SameRequestInBothStyles : public cataloguetest::CatalogueTest,
+class SameRequestInBothStyles : public optionstest::SourceCatalogueTest,
                                 public ::testing::WithParamInterface<StylePair> {
 protected:
     void SetUp() override {
-        CatalogueTest::SetUp();
-        unsetenv("WEB_SECRET");
-        FileFetcher fetcher(fixture, target.path());
-        catalogue = std::make_unique<BuildManager>(fetcher, "");
+        SourceCatalogueTest::SetUp();
         // moxel is installed, pagewright is not.
-        for (const auto& release : catalogue->_releases) {
-            release->_state = 2;
-            release->_installed_version =
-                release->_product->_id == "moxel" ? release->_version.toString() : "";
-        }
+        installed({"moxel"});
     }
 
     // The record as the command-line mode sees it after the second stage.
@@ -47,18 +37,11 @@ protected:
         options->interpretSelectors(*catalogue);
         return options;
     }
-    std::unique_ptr<Options> commandStyle(const std::vector<std::string>& arguments) {
-        auto options = optionstest::commandStyle(arguments);
-        options->interpretSelectors(*catalogue);
-        return options;
-    }
-
-    std::unique_ptr<BuildManager> catalogue;
 };
 
 TEST_P(SameRequestInBothStyles, GiveTheSameRecord) {
     const auto by_options = optionStyle(GetParam().optionStyle);
-    const auto by_command = commandStyle(GetParam().commandStyle);
+    const auto by_command = interpreted(GetParam().commandStyle);
     EXPECT_EQ(by_options->runMode, by_command->runMode);
     EXPECT_EQ(by_options->command, by_command->command);
     ASSERT_EQ(by_options->releaseSelectors.size(), by_command->releaseSelectors.size());

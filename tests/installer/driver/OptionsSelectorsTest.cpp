@@ -18,8 +18,6 @@ using testsupport::ErrorFacts;
 
 namespace {
 
-const std::string fixture = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/source/";
-
 // What the second stage leaves in the record, in one line.
 std::string summary(const Options& options) {
     std::ostringstream out;
@@ -52,33 +50,7 @@ std::string summary(const Options& options) {
     return out.str();
 }
 
-class SelectorsTest : public cataloguetest::CatalogueTest {
-protected:
-    void SetUp() override {
-        CatalogueTest::SetUp();
-        unsetenv("WEB_SECRET");
-        FileFetcher fetcher(fixture, target.path());
-        catalogue = std::make_unique<BuildManager>(fetcher, "");
-    }
-
-    // Marks the releases of these products as installed, the others as not installed.
-    void installed(const std::vector<std::string>& products) {
-        for (const auto& release : catalogue->_releases) {
-            release->_state = 2;
-            const bool is_installed =
-                std::find(products.begin(), products.end(), release->_product->_id) != products.end();
-            release->_installed_version = is_installed ? release->_version.toString() : "";
-        }
-    }
-
-    std::unique_ptr<Options> interpreted(const std::vector<std::string>& arguments) {
-        auto options = commandStyle(arguments);
-        options->interpretSelectors(*catalogue);
-        return options;
-    }
-
-    std::unique_ptr<BuildManager> catalogue;
-};
+class SelectorsTest : public optionstest::SourceCatalogueTest {};
 
 // ---------------------------------------------------------------------------------------------------------
 // The rules of the commands on the test source: moxel (moxel-18.0.1, version 18.0.1) and

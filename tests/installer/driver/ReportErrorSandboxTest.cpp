@@ -186,6 +186,16 @@ TEST_F(ReportErrorSandboxTest, WhenNoReportIsSent) {
               "false");
 }
 
+TEST_F(ReportErrorSandboxTest, SenderPostsNeitherAnEmptyNorAnOversizedReport) {
+    const std::string sender = ReportError::installUtility() + " install 2>/dev/null";
+    EXPECT_EQ(WEXITSTATUS(system((sender + " </dev/null").c_str())), 1);
+    EXPECT_EQ(WEXITSTATUS(system(("head -c 8388609 /dev/zero | " + sender).c_str())), 1);
+    EXPECT_EQ(WEXITSTATUS(system(("echo '<error/>' | " + sender).c_str())), 0);
+    const std::vector<std::string> received = reports(1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(bodyOf(received[0]), "<error/>\n");
+}
+
 TEST(ReportErrorUtilitySandboxTest, SenderIsWrittenOnceAndExecutable) {
     const std::string path = ReportError::installUtility();
     EXPECT_EQ(path, ReportError::utilityPath);

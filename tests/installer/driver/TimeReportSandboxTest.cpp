@@ -118,11 +118,16 @@ TEST_F(TimeReportSandboxTest, RecordsReleasesAndComponentsOfEachKind) {
 }
 
 TEST_F(TimeReportSandboxTest, UnreadableHistoryIsReplacedAndMissingDirectoryWritesNothing) {
-    writeFile(history, "<reports><action");
+    std::string deep = "<reports>";
+    for (int i = 0; i < 200000; ++i)
+        deep += "<a>";
     installedOlderAndSelectedNewest();
-    TimeReport().report(catalogue.get(), nullptr, true);
-    TiXmlDocument document;
-    EXPECT_EQ(actions(document).size(), 1u);
+    for (const std::string& unreadable : {std::string("<reports><action"), deep}) {
+        writeFile(history, unreadable);
+        TimeReport().report(catalogue.get(), nullptr, true);
+        TiXmlDocument document;
+        EXPECT_EQ(actions(document).size(), 1u) << unreadable.substr(0, 20);
+    }
 
     ASSERT_EQ(system("rm -rf /var/log/moxel"), 0);
     TimeReport().report(catalogue.get(), nullptr, true);
