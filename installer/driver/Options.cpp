@@ -128,6 +128,13 @@ Options::Options() {
 }
 
 Options::Options(int argc, char** argv) {
+    // Built before the process saved its arguments: as if run without any.
+    static char program_name[] = "installer";
+    static char* no_arguments[] = {program_name, nullptr};
+    if (argv == nullptr) {
+        argc = 1;
+        argv = no_arguments;
+    }
     setDefaults();
     readRcFile();
     readEnvironment();
