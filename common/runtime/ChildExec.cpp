@@ -1,7 +1,9 @@
 #include "common/runtime/ChildExec.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +30,18 @@ int raiseAboveStd(int fd) {
     close(fd);
     errno = saved;
     return moved;
+}
+
+// Libraries open descriptors without the close-on-exec flag (libcurl's wake-up socket pair) while other
+// threads may start commands: nothing above the standard three is handed to a command.
+void closeAboveStdOnExec() noexcept {
+    if (syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    for (int fd = 3; fd < 4096; ++fd) {
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags != -1 && !(flags & FD_CLOEXEC))
+            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
 }
 
 } // namespace
@@ -72,6 +86,7 @@ void ChildExec::execShell() noexcept {
 
     if (channel[0] != -1)
         close(channel[0]);
+    closeAboveStdOnExec();
     execve(shell_path, argv.data(), envp.data());
     report('E', errno);
 }

@@ -7,12 +7,7 @@
 #include "common/runtime/util.h"
 #include "installer/sources/http_error.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-
-#include <cstdlib>
 
 #include <algorithm>
 #include <cstring>
@@ -39,27 +34,7 @@ bool dropsMirror(long code) {
     return code == 401 || code == 402 || code == 403 || code == 404 || code == 418;
 }
 
-// libcurl makes the socket pair that wakes its transfer loop without the flag; the pair exists by the
-// time the first connection opens. Every descriptor of the process is meant to be close-on-exec, so
-// marking the sockets that lack it touches nothing that should be inherited.
-void markSocketsCloseOnExec() {
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return;
-    while (const dirent* entry = readdir(dir)) {
-        const int fd = std::atoi(entry->d_name);
-        struct stat info;
-        if (fd <= 2 || fd == dirfd(dir) || fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode))
-            continue;
-        const int flags = fcntl(fd, F_GETFD);
-        if (flags != -1 && !(flags & FD_CLOEXEC))
-            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-    }
-    closedir(dir);
-}
-
 curl_socket_t openCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
-    markSocketsCloseOnExec();
     const int fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     return fd == -1 ? CURL_SOCKET_BAD : fd;
 }
