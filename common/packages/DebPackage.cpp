@@ -23,7 +23,7 @@ DebPackage::DebPackage(const std::string& name, const std::string& versionText)
 DebPackage::~DebPackage() = default;
 
 void DebPackage::readInfo() {
-    SystemCmd command("dpkg -I " + util::shell_quote(getFileName()) + " control", SystemCmd::mode_read);
+    SystemCmd command("dpkg -I -- " + util::shell_quote(getFileName()) + " control", SystemCmd::mode_read);
     char line[4096];
     while (fgets(line, sizeof line, command.stream)) {
         util::trim(line);

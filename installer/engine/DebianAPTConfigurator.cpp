@@ -350,7 +350,7 @@ void DebianAPTConfigurator::checkSourceForCurrentRelease() {
 
 void DebianAPTConfigurator::prepareAvailablePackagesList(names_iterator first, names_iterator last) {
     Log::stream(2, true) << "DebianAPTConfigurator::prepareAvailablePackagesList()";
-    std::string command = "env LANG=C LC_ALL=C apt-cache policy ";
+    std::string command = "env LANG=C LC_ALL=C apt-cache policy -- ";
     for (names_iterator name = first; name != last; ++name) {
         availableCache[*name] = nullptr;
         command += util::shell_quote(*name) + " ";
@@ -400,7 +400,7 @@ const Package* DebianAPTConfigurator::doGetAvailablePackage(const std::string& n
     Log::stream(3, true) << "DEBUG doGetAvailablePackage package not found in cache : " << name;
     std::string candidate;
     const std::string command =
-        "env LANG=C LC_ALL=C apt-cache policy " + util::shell_quote(name) + " 2>/dev/null";
+        "env LANG=C LC_ALL=C apt-cache policy -- " + util::shell_quote(name) + " 2>/dev/null";
     for (const std::string& line : exec::get_output_lines(command, "")) {
         boost::smatch match;
         if (boost::regex_match(line, match, candidateLine())) {

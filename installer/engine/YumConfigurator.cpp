@@ -283,6 +283,7 @@ void YumConfigurator::prepareAvailablePackagesList(names_iterator first, names_i
     std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info ";
     for (const SourceMoxel* moxel : productSources(sources))
         command += "--enablerepo=" + util::shell_quote(repoId(*moxel)) + " ";
+    command += "-- ";
     for (names_iterator name = first; name != last; ++name) {
         availableCache[*name] = nullptr;
         command += util::shell_quote(*name) + " ";
@@ -328,7 +329,7 @@ const Package* YumConfigurator::doGetAvailablePackage(const std::string& name) {
     if (cached != availableCache.end())
         return cached->second;
     Log::stream(3, true) << "DEBUG doGetAvailablePackage package not found in cache : " << name;
-    const std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info " +
+    const std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info -- " +
                                 util::shell_quote(name) + " 2>/dev/null";
     bool inside = false;
     std::string version, release, epoch;
