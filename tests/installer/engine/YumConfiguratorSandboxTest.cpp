@@ -3,6 +3,7 @@
 
 #include "common/packages/Repository.h"
 #include "common/runtime/Opsys.h"
+#include "common/runtime/error.h"
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
 #include "installer/driver/Options.h"
@@ -76,6 +77,19 @@ TEST_F(YumConfiguratorSandboxTest, WritesTheRepositoryFilesAndTheHelper) {
     struct stat status;
     ASSERT_EQ(stat("/usr/local/zeq/bin/dnf_install", &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
+}
+
+TEST_F(YumConfiguratorSandboxTest, ProductIdThatLeavesTheRepositoryDirectoryIsRefused) {
+    build->_parent->prod()->_id = "../yum.repos.d/escaped";
+    YumConfigurator yum("", manager, repository);
+    try {
+        yum.configureSystem();
+        ADD_FAILURE() << "configured";
+    } catch (const error& failure) {
+        EXPECT_EQ(failure.getClass(), error::repository);
+        EXPECT_THAT(failure.getText(), HasSubstr("\"../yum.repos.d/escaped\""));
+    }
+    EXPECT_FALSE(exists("/etc/yum.repos.d/escaped.repo"));
 }
 
 TEST_F(YumConfiguratorSandboxTest, RollbackRestoresLastingFilesWrittenAfterTheFirstConfigure) {
