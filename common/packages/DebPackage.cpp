@@ -5,6 +5,8 @@
 #include "common/runtime/error.h"
 #include "common/runtime/util.h"
 
+#include <boost/regex.hpp>
+
 #include <cstring>
 
 namespace {
@@ -38,4 +40,9 @@ void DebPackage::readInfo() {
     if (!hasVersion())
         throw internal_error("common/DebPackage", 46);
     readFileStat();
+}
+
+bool DebPackage::isValidName(const std::string& name) {
+    static const boost::regex rule("[a-z0-9][a-z0-9+.-]+(:[a-z0-9-]+)?");
+    return boost::regex_match(name, rule);
 }
