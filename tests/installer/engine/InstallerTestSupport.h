@@ -5,9 +5,9 @@
 #include "common/packages/Package.h"
 #include "common/packages/Repository.h"
 #include "common/runtime/error.h"
+#include "installer/driver/auto_configurator.h"
 #include "installer/engine/Installer.h"
 #include "installer/engine/StageActions.h"
-#include "installer/engine/SystemSpecificConfigurator.h"
 
 #include <memory>
 #include <set>
@@ -101,22 +101,13 @@ protected:
 };
 
 // Counts reconfigurations; may settle versions as yum and apt do; offers no back end of its own.
-class RecordingConfigurator : public SystemSpecificConfigurator {
+class RecordingConfigurator : public driver::auto_configurator::DummyConfigurator {
 public:
     void reconfigureSources() override { ++reconfigured; }
-    void prepareAvailablePackagesList(names_iterator, names_iterator) override {}
-    std::shared_ptr<Installer> createInstaller(ComponentManager&, StageActions&) override { return nullptr; }
     bool settlesVersions() const override { return settling; }
 
     int reconfigured = 0;
     bool settling = false;
-
-protected:
-    const Package* doGetAvailablePackage(const std::string&) override { return nullptr; }
-    void doConfigureSystem() override {}
-    void doPrepare() override {}
-    void doCleanup() override {}
-    void doFinalize() override {}
 };
 
 // Packages that outlive every repository of the test.
