@@ -15,8 +15,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -29,10 +27,6 @@ namespace {
 const std::string temporaryList = "/etc/apt/sources.list.d/50vx_dizadizezeroz.list";
 const std::string persistentList = "/etc/apt/sources.list.d/moxel.list";
 const std::string keyRing = "/etc/apt/trusted.gpg";
-
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
 
 class DebianAPTConfiguratorSandboxTest : public ::testing::Test {
 protected:
@@ -82,7 +76,7 @@ TEST_F(DebianAPTConfiguratorSandboxTest, ConfiguresListsKeysIndexAndCandidates) 
                                                          "moxel/18.0.1/debian-12/extras bookworm main\n");
     EXPECT_FALSE(apt->allReposSigned);
     EXPECT_FALSE(apt->cdromInSources);
-    EXPECT_TRUE(exists(keyRing));
+    EXPECT_TRUE(testsupport::exists(keyRing));
     EXPECT_THAT(log(), HasSubstr("Warning: the APT source 'deb [trusted=yes] " + url + "pagewright/"));
     EXPECT_THAT(log(), HasSubstr("Warning: not connected 'contrib' repository section"));
 
@@ -106,7 +100,7 @@ TEST_F(DebianAPTConfiguratorSandboxTest, ConfiguresListsKeysIndexAndCandidates) 
     apt->cleanup();
     apt->finalize();
     for (const std::string& path : {temporaryList, persistentList, keyRing, persistentList + ".ai_back"})
-        EXPECT_FALSE(exists(path)) << path;
+        EXPECT_FALSE(testsupport::exists(path)) << path;
 }
 
 TEST_F(DebianAPTConfiguratorSandboxTest, ProxyCredentialsReachAptWhateverCharactersTheyHold) {
@@ -150,7 +144,7 @@ TEST_F(DebianAPTConfiguratorSandboxTest, RollbackAfterAFailureRestoresListsAndKe
     for (const auto& file : before)
         EXPECT_EQ(testsupport::readFile(file.first), file.second) << file.first;
     for (const std::string& path : {temporaryList, persistentList + ".ai_back", keyRing + ".ai_back"})
-        EXPECT_FALSE(exists(path)) << path;
+        EXPECT_FALSE(testsupport::exists(path)) << path;
 }
 
 TEST_F(DebianAPTConfiguratorSandboxTest, CommitKeepsThePersistentListAndKeys) {
@@ -162,9 +156,9 @@ TEST_F(DebianAPTConfiguratorSandboxTest, CommitKeepsThePersistentListAndKeys) {
     }
     EXPECT_THAT(testsupport::readFile(persistentList),
                 HasSubstr("moxel/18.0.1/debian-12/extras bookworm main"));
-    EXPECT_TRUE(exists(keyRing));
+    EXPECT_TRUE(testsupport::exists(keyRing));
     for (const std::string& path : {temporaryList, persistentList + ".ai_back", keyRing + ".ai_back"})
-        EXPECT_FALSE(exists(path)) << path;
+        EXPECT_FALSE(testsupport::exists(path)) << path;
 }
 
 TEST_F(DebianAPTConfiguratorSandboxTest, ProductRepositoriesThatCannotBeReadStopTheConfiguration) {
@@ -201,7 +195,7 @@ TEST_F(DebianAPTConfiguratorSandboxTest, WithoutSignatureChecksNoKeyIsImportedAn
     std::unique_ptr<DebianAPTConfigurator> apt(configurator(sources));
     apt->configureSystem();
     EXPECT_FALSE(apt->allReposSigned);
-    EXPECT_FALSE(exists(keyRing));
+    EXPECT_FALSE(testsupport::exists(keyRing));
     EXPECT_THAT(testsupport::readFile(temporaryList),
                 HasSubstr("deb [trusted=yes] " + http.url() + "moxel/"));
     EXPECT_THAT(testsupport::readFile(persistentList),

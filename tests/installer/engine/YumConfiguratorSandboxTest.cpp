@@ -31,10 +31,6 @@ const std::string fixtures = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures";
 const std::string temporaryRepo = "/etc/yum.repos.d/dizadizezeroz-sources.repo";
 const std::string persistentRepo = "/etc/yum.repos.d/moxel.repo";
 
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
 class YumConfiguratorSandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -89,7 +85,7 @@ TEST_F(YumConfiguratorSandboxTest, ProductIdThatLeavesTheRepositoryDirectoryIsRe
         EXPECT_EQ(failure.getClass(), error::repository);
         EXPECT_THAT(failure.getText(), HasSubstr("\"../yum.repos.d/escaped\""));
     }
-    EXPECT_FALSE(exists("/etc/yum.repos.d/escaped.repo"));
+    EXPECT_FALSE(testsupport::exists("/etc/yum.repos.d/escaped.repo"));
 }
 
 TEST_F(YumConfiguratorSandboxTest, RollbackRestoresLastingFilesWrittenAfterTheFirstConfigure) {
@@ -98,11 +94,11 @@ TEST_F(YumConfiguratorSandboxTest, RollbackRestoresLastingFilesWrittenAfterTheFi
         driver::auto_configurator holder(new YumConfigurator("", manager, repository), true);
         holder->configureSystem();
         holder->reconfigureSources();
-        EXPECT_TRUE(exists(temporaryRepo));
+        EXPECT_TRUE(testsupport::exists(temporaryRepo));
     }
     EXPECT_EQ(testsupport::readFile(persistentRepo), "[old]\nbaseurl=http://old.invalid/\n");
-    EXPECT_FALSE(exists(persistentRepo + ".ai_back"));
-    EXPECT_FALSE(exists(temporaryRepo));
+    EXPECT_FALSE(testsupport::exists(persistentRepo + ".ai_back"));
+    EXPECT_FALSE(testsupport::exists(temporaryRepo));
 }
 
 TEST_F(YumConfiguratorSandboxTest, HelperScriptsCompile) {
