@@ -5,6 +5,8 @@
 #include "common/runtime/error.h"
 #include "common/runtime/util.h"
 
+#include <boost/regex.hpp>
+
 #include <cstring>
 
 namespace {
@@ -23,7 +25,7 @@ DebPackage::DebPackage(const std::string& name, const std::string& versionText)
 DebPackage::~DebPackage() = default;
 
 void DebPackage::readInfo() {
-    SystemCmd command("dpkg -I " + util::shell_quote(getFileName()) + " control", SystemCmd::mode_read);
+    SystemCmd command("dpkg -I -- " + util::shell_quote(getFileName()) + " control", SystemCmd::mode_read);
     char line[4096];
     while (fgets(line, sizeof line, command.stream)) {
         util::trim(line);
@@ -38,4 +40,9 @@ void DebPackage::readInfo() {
     if (!hasVersion())
         throw internal_error("common/DebPackage", 46);
     readFileStat();
+}
+
+bool DebPackage::isValidName(const std::string& name) {
+    static const boost::regex rule("[a-z0-9][a-z0-9+.-]+(:[a-z0-9-]+)?");
+    return boost::regex_match(name, rule);
 }

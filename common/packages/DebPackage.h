@@ -11,4 +11,8 @@ public:
     // Name, version and architecture from the control file (dpkg -I), then the file facts. The
     // dependency fields are not read.
     void readInfo() override;
+
+    // Debian's rule for package names: lower-case letters, digits and "+-.", at least two characters,
+    // beginning with a letter or digit; an architecture may follow after ':'.
+    static bool isValidName(const std::string& name);
 };

@@ -1,5 +1,6 @@
 #include "common/packages/SourceSysDeb.h"
 
+#include "common/packages/DebPackage.h"
 #include "common/packages/Repository.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
@@ -8,8 +9,6 @@
 #include "common/runtime/error.h"
 #include "common/runtime/exec.h"
 #include "common/runtime/util.h"
-
-#include <boost/regex.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,13 +25,6 @@ const char* const installedQuery =
     "dpkg-query --show "
     "'--showformat=s:${Status}\\nF:${Package}_installed.deb\\nN:${Package}\\nV:${Version}\\n"
     "A:${Architecture}\\nP:${Provides}\\nX:\\n'";
-
-// Debian's rule for package names: lower-case letters, digits and "+-.", at least two characters,
-// beginning with a letter or digit.
-bool isDebianPackageName(const std::string& name) {
-    static const boost::regex rule("[a-z0-9][a-z0-9+.-]+");
-    return boost::regex_match(name, rule);
-}
 
 // Debian writes a versioned provide as "name (= version)"; without the parentheses it reads as
 // "name = version".
@@ -103,7 +95,7 @@ void SourceSysDeb::doGetBrief() {
 void SourceSysDeb::doGetFull() {}
 
 std::string SourceSysDeb::getPkgVersionFromSystemDirectly(const std::string& name) {
-    if (!isDebianPackageName(name))
+    if (!DebPackage::isValidName(name))
         throw error(error::repository, 1, 1, 2) << "Invalid package name " << util::escape_c_string(name);
     // dpkg-query exits with 1 for a package it has never heard of.
     std::ostringstream output;

@@ -19,6 +19,7 @@
 #include <boost/regex.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -30,6 +31,23 @@ const char* const fromAptCache = "package_from_apt_cache";
 
 std::string boolText(bool value) {
     return value ? "true" : "false";
+}
+
+// The user or password as a part of a URL: a reserved character (':', '@', '/') would end it early.
+std::string urlComponent(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        }
+    }
+    return out;
 }
 
 std::string listPath(const char* name) {
@@ -141,7 +159,7 @@ void DebianAPTConfigurator::setProxyEnvironment() {
         return;
     std::string value = "http://";
     if (!proxy.user.empty())
-        value += proxy.user + ":" + proxy.password + "@";
+        value += urlComponent(proxy.user) + ":" + urlComponent(proxy.password) + "@";
     value += proxy.host + ":" + std::to_string(proxy.port);
     if (setenv("http_proxy", value.c_str(), 1) != 0)
         Log::stream(0, true) << Messages().getMessage("err_set_proxyvar");
@@ -350,7 +368,7 @@ void DebianAPTConfigurator::checkSourceForCurrentRelease() {
 
 void DebianAPTConfigurator::prepareAvailablePackagesList(names_iterator first, names_iterator last) {
     Log::stream(2, true) << "DebianAPTConfigurator::prepareAvailablePackagesList()";
-    std::string command = "env LANG=C LC_ALL=C apt-cache policy ";
+    std::string command = "env LANG=C LC_ALL=C apt-cache policy -- ";
     for (names_iterator name = first; name != last; ++name) {
         availableCache[*name] = nullptr;
         command += util::shell_quote(*name) + " ";
@@ -400,7 +418,7 @@ const Package* DebianAPTConfigurator::doGetAvailablePackage(const std::string& n
     Log::stream(3, true) << "DEBUG doGetAvailablePackage package not found in cache : " << name;
     std::string candidate;
     const std::string command =
-        "env LANG=C LC_ALL=C apt-cache policy " + util::shell_quote(name) + " 2>/dev/null";
+        "env LANG=C LC_ALL=C apt-cache policy -- " + util::shell_quote(name) + " 2>/dev/null";
     for (const std::string& line : exec::get_output_lines(command, "")) {
         boost::smatch match;
         if (boost::regex_match(line, match, candidateLine())) {

@@ -38,10 +38,8 @@ DebianAPTConfigurator* aptConfiguratorOf(SystemSpecificConfigurator* configurato
     return apt;
 }
 
-// Lower-case letters, digits, '+', '-' and '.', starting alphanumeric; an architecture may follow.
 std::string checkedName(const std::string& name) {
-    static const boost::regex policy("[a-z0-9][a-z0-9+.-]+(:[a-z0-9-]+)?");
-    if (!boost::regex_match(name, policy))
+    if (!DebPackage::isValidName(name))
         throw error(error::repository, 1, 1, 2) << "'" << name << "' is not a valid Debian package name.";
     return name;
 }

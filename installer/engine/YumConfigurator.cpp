@@ -93,6 +93,15 @@ void reportExitStatus(int code, const std::string& step, const std::string& comm
                              << errors;
 }
 
+// The product id comes from the installation source: it must name a file in the repository directory.
+std::string persistentRepoPath(const std::string& productId) {
+    if (productId.find('/') != std::string::npos)
+        throw error(error::repository, 1, 1, 2)
+            << "The installation source names the product " << util::escape_c_string(productId)
+            << ", which cannot name a file in " << YumConfigurator::repoDirectory << ".";
+    return YumConfigurator::repoDirectory + productId + ".repo";
+}
+
 std::string logFile() {
     return util::shell_quote(Log::get_file_name());
 }
@@ -222,7 +231,7 @@ void YumConfigurator::writeRepoFile(const std::vector<RepoSection>& sections, co
     std::string path = temporaryRepoFile;
     std::ostringstream text;
     if (persistent) {
-        path = repoDirectory + name + ".repo";
+        path = persistentRepoPath(name);
         presave(path);
     } else {
         text << "\n## This is a temporary yum configuration file added by Moxel Installer.\n"
@@ -283,6 +292,7 @@ void YumConfigurator::prepareAvailablePackagesList(names_iterator first, names_i
     std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info ";
     for (const SourceMoxel* moxel : productSources(sources))
         command += "--enablerepo=" + util::shell_quote(repoId(*moxel)) + " ";
+    command += "-- ";
     for (names_iterator name = first; name != last; ++name) {
         availableCache[*name] = nullptr;
         command += util::shell_quote(*name) + " ";
@@ -328,7 +338,7 @@ const Package* YumConfigurator::doGetAvailablePackage(const std::string& name) {
     if (cached != availableCache.end())
         return cached->second;
     Log::stream(3, true) << "DEBUG doGetAvailablePackage package not found in cache : " << name;
-    const std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info " +
+    const std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info -- " +
                                 util::shell_quote(name) + " 2>/dev/null";
     bool inside = false;
     std::string version, release, epoch;

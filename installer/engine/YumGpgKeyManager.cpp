@@ -65,7 +65,7 @@ void YumGpgKeyManager::removeInstalledMoxelKeys() {
     }
     if (names.empty())
         return;
-    std::string removal = "rpm -e --allmatches";
+    std::string removal = "rpm -e --allmatches --";
     for (const std::string& name : names)
         removal += " " + util::shell_quote(name);
     try {

@@ -40,9 +40,9 @@ std::string versionText(const Package& package) {
     return text;
 }
 
-std::string names(const cpkgs_t& packages) {
+template <typename List> std::string names(const List& packages) {
     std::ostringstream out;
-    for (const Package* package : packages)
+    for (const auto* package : packages)
         out << " " << package->getName();
     return out.str();
 }
@@ -113,7 +113,6 @@ ExtensionPackages::owned_t ExtensionPackages::listInstalled() {
                              << " does not exist";
         return packages;
     }
-    std::vector<std::string> codes;
     try {
         Log::stream(3, true) << "DEBUG: detecting installed extensions";
         ToolEnvironment environment;
@@ -136,7 +135,6 @@ ExtensionPackages::owned_t ExtensionPackages::listInstalled() {
             std::unique_ptr<ExtCatalogPackage> extension(dynamic_cast<ExtCatalogPackage*>(made.release()));
             extension->setCode(match[1].str());
             extension->setDisplayName(match[2].str());
-            codes.push_back(match[1].str());
             packages.push_back(std::move(extension));
         }
         command.check();
@@ -145,8 +143,8 @@ ExtensionPackages::owned_t ExtensionPackages::listInstalled() {
     }
     Log::stream detected(2, true);
     detected << "Detected installed extensions: ";
-    for (const std::string& code : codes)
-        detected << " '" << code << "'";
+    for (const auto& package : packages)
+        detected << " '" << package->getCode() << "'";
     return packages;
 }
 
@@ -204,16 +202,14 @@ void ExtensionPackages::removeAll(const cpkgs_t& packages) {
 
 void ExtensionPackages::installAll(const cpkgs_t& packages) {
     std::vector<const ExtCatalogPackage*> installations;
-    cpkgs_t listed;
     for (const Package* package : packages) {
         const auto* extension = dynamic_cast<const ExtCatalogPackage*>(package);
         if (!extension || extension->getType() == 's' ||
             (extension->getType() == 'd' && !extension->getRequires().empty()))
             continue;
         installations.push_back(extension);
-        listed.push_back(extension);
     }
-    Log::stream(3, true) << "DEBUG install extension packages:" << names(listed);
+    Log::stream(3, true) << "DEBUG install extension packages:" << names(installations);
     for (const ExtCatalogPackage* extension : installations)
         install(extension);
 }

@@ -10,13 +10,10 @@
 #include "installer/sources/SourceManager.h"
 #include "tests/common/packages/PackageTestSupport.h"
 #include "tests/installer/sources/SourceTestSupport.h"
+#include "tests/support/BuildOnce.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -27,18 +24,11 @@ const std::string fixtures = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures";
 const std::string moxelConfig = "moxel/18.0.1/debian-12-x86_64.build.inf3";
 const std::string pagewrightConfig = "pagewright/2.5.0/debian-12-x86_64.build.inf3";
 
-// Built by whichever process of the binary comes first, and again when the script changed.
 inline void buildReposOnce() {
     const std::string script = fixtures + "/apt/build-repos.sh";
-    const int lock = open((reposDir + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(lock, 0);
-    flock(lock, LOCK_EX);
-    const std::string stamp = reposDir + ".script";
-    if (testsupport::readFile(stamp) != testsupport::readFile(script)) {
+    testsupport::buildOnce(reposDir, testsupport::readFile(script), [&] {
         ASSERT_EQ(0, packagetest::run(util::shell_quote(script) + " " + util::shell_quote(reposDir)));
-        testsupport::writeFile(stamp, testsupport::readFile(script));
-    }
-    close(lock);
+    });
 }
 
 // Only the lists the test writes are left for apt; the apt lists themselves start empty.

@@ -45,6 +45,16 @@ std::string marker(const std::string& name) {
     return testsupport::readFile("/usr/local/zeq/var/" + name);
 }
 
+// The body of a process that holds dpkg's front-end lock until the parent lets it go.
+int holdDpkgFrontendLock(testsupport::ForkedChild& self) {
+    const int fd = open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    if (fd == -1 || lockf(fd, F_LOCK, 0) != 0)
+        return 1;
+    self.tellParent();
+    self.waitForParent();
+    return 0;
+}
+
 // Counts the pauses between attempts instead of sleeping through them.
 class QuickRetryInstallDeb : public InstallDeb {
 public:
@@ -139,14 +149,7 @@ TEST_F(InstallDebSandboxTest, SimulatedRemovalOfAConflictingPackageJoinsThePlan)
 }
 
 TEST_F(InstallDebSandboxTest, HeldDpkgLockIsWaitedForThenGivesUp) {
-    testsupport::ForkedChild holder([](testsupport::ForkedChild& self) {
-        const int fd = open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-        if (fd == -1 || lockf(fd, F_LOCK, 0) != 0)
-            return 1;
-        self.tellParent();
-        self.waitForParent();
-        return 0;
-    });
+    testsupport::ForkedChild holder(holdDpkgFrontendLock);
     ASSERT_TRUE(holder.waitForChild());
 
     // Released after the second pause: the third attempt installs.
@@ -163,14 +166,7 @@ TEST_F(InstallDebSandboxTest, HeldDpkgLockIsWaitedForThenGivesUp) {
     patient.reset();
 
     // Never released: thirty retries, then the error.
-    testsupport::ForkedChild keeper([](testsupport::ForkedChild& self) {
-        const int fd = open("/var/lib/dpkg/lock-frontend", O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-        if (fd == -1 || lockf(fd, F_LOCK, 0) != 0)
-            return 1;
-        self.tellParent();
-        self.waitForParent();
-        return 0;
-    });
+    testsupport::ForkedChild keeper(holdDpkgFrontendLock);
     ASSERT_TRUE(keeper.waitForChild());
     auto hopeless = backEnd();
     const testsupport::ErrorFacts failure =

@@ -7,14 +7,13 @@
 #include "installer/driver/ReportError.h"
 #include "tests/common/packages/PackageTestSupport.h"
 #include "tests/installer/engine/InstallerTestSupport.h"
+#include "tests/support/BuildOnce.h"
 #include "tests/support/DebugLog.h"
 #include "tests/support/ErrorFacts.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -77,17 +76,11 @@ std::string packageFile(const std::string& name, const std::string& version) {
     return packagesDir + "/" + name + "-" + version + "-1.noarch.rpm";
 }
 
-// Built once for the test binary, whichever of its processes comes first, and again when a spec
-// changed: the directory keeps the spec texts it was built from.
 void buildPackagesOnce() {
-    int lock = open((packagesDir + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(lock, 0);
-    flock(lock, LOCK_EX);
     std::string texts;
     for (const SpecFile& spec : specs)
         texts += specText(spec);
-    const std::string done = packagesDir + "/specs";
-    if (testsupport::readFile(done) != texts) {
+    testsupport::buildOnce(packagesDir, texts, [] {
         testsupport::TempDir top;
         for (const SpecFile& spec : specs) {
             const std::string file = top.file(spec.name + "-" + spec.version + ".spec");
@@ -98,9 +91,7 @@ void buildPackagesOnce() {
                                       util::shell_quote(packagesDir) + " && cp " +
                                       util::shell_quote(top.file("build")) + "/RPMS/noarch/*.rpm " +
                                       util::shell_quote(packagesDir)));
-        testsupport::writeFile(done, texts);
-    }
-    close(lock);
+    });
 }
 
 class RpmInstallSandboxTest : public ::testing::Test {

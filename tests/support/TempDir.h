@@ -52,6 +52,10 @@ inline std::string readFile(const std::string& path) {
     return content.str();
 }
 
+inline bool exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
 inline void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;

@@ -49,31 +49,39 @@ def init_base(options):
     return base
 
 
-def mark(base, options):
-    for attempt in range(1, options.tries + 1):
+def with_retries(tries, errors, doing, action):
+    for attempt in range(1, tries + 1):
         try:
-            for spec in options.install:
-                name, arch = split_spec(spec)
-                try:
-                    if arch:
-                        base.install(name=name, arch=arch)
-                    else:
-                        base.install(name=name)
-                except yum.Errors.InstallError:
-                    sys.stderr.write("Failed to install %s:\n" % spec)
-            for spec in options.remove:
-                name, arch = split_spec(spec)
-                try:
-                    base.remove(name=name)
-                except yum.Errors.RemoveError:
-                    sys.stderr.write("Failed to remove %s:\n" % spec)
-            return
-        except yum.Errors.RepoError:
+            return action()
+        except errors:
             e = sys.exc_info()[1]
-            if attempt == options.tries:
+            if attempt == tries:
                 sys.stderr.write("Number of retries is exceeded.\n")
                 raise
-            sys.stderr.write("Error while downloading packages metainfo: %s. Trying again.\n" % e)
+            sys.stderr.write("Error while %s: %s. Trying again.\n" % (doing, e))
+
+
+def mark_once(base, options):
+    for spec in options.install:
+        name, arch = split_spec(spec)
+        try:
+            if arch:
+                base.install(name=name, arch=arch)
+            else:
+                base.install(name=name)
+        except yum.Errors.InstallError:
+            sys.stderr.write("Failed to install %s:\n" % spec)
+    for spec in options.remove:
+        name, arch = split_spec(spec)
+        try:
+            base.remove(name=name)
+        except yum.Errors.RemoveError:
+            sys.stderr.write("Failed to remove %s:\n" % spec)
+
+
+def mark(base, options):
+    with_retries(options.tries, yum.Errors.RepoError, "downloading packages metainfo",
+                 lambda: mark_once(base, options))
 
 
 def settle_conflicts(base, options, messages):
@@ -119,23 +127,19 @@ def solve(base, options):
     out.flush()
 
 
+def transact(base):
+    base.buildTransaction()
+    result = base.processTransaction()
+    if result and getattr(result, "return_code", 0):
+        raise Exception("Scriptlet or other non-fatal errors occurred during transaction.")
+
+
 def perform(base, options):
     mark(base, options)
     if not base.tsInfo.getMembers():
         return
-    for attempt in range(1, options.tries + 1):
-        try:
-            base.buildTransaction()
-            result = base.processTransaction()
-            if result and getattr(result, "return_code", 0):
-                raise Exception("Scriptlet or other non-fatal errors occurred during transaction.")
-            return
-        except yum.Errors.YumBaseError:
-            e = sys.exc_info()[1]
-            if attempt == options.tries:
-                sys.stderr.write("Number of retries is exceeded.\n")
-                raise
-            sys.stderr.write("Error while preparing to install packages: %s. Trying again.\n" % e)
+    with_retries(options.tries, yum.Errors.YumBaseError, "preparing to install packages",
+                 lambda: transact(base))
 
 
 def main(argv):

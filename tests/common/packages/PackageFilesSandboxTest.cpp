@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -190,6 +191,12 @@ TEST_F(PackageFilesSandboxTest, DebControlIsReadAndItsNameNeverReachesTheShellBa
 
     std::unique_ptr<Package> missing = Package::createFromFile("x", "1", dir.file("missing.deb"));
     EXPECT_THROW(missing->readInfo(), error);
+
+    // A relative name that looks like an option is still a file name to dpkg.
+    ASSERT_EQ(rename(path.c_str(), "--moxeltest.deb"), 0);
+    std::unique_ptr<Package> dashed = Package::createFromFile("x", "1", "--moxeltest.deb");
+    dashed->readInfo();
+    EXPECT_EQ(dashed->getName().str(), "moxeltest-deb");
 }
 
 } // namespace

@@ -149,6 +149,7 @@ TEST(SourceSysSandboxTest, PackageNamesOutsideThePackagingRulesAreRefused) {
         }
     }
     EXPECT_EQ(deb.getPkgVersionFromSystemDirectly("moxeltest-none"), "");
+    EXPECT_EQ(deb.getPkgVersionFromSystemDirectly("moxeltest-none:amd64"), "");
     EXPECT_EQ(rpm.getPkgVersionFromSystemDirectly("Upper"), "");
     EXPECT_EQ(access("moxeltest-injected", F_OK), -1);
 }

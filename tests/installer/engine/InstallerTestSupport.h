@@ -8,7 +8,6 @@
 #include "installer/driver/auto_configurator.h"
 #include "installer/engine/Installer.h"
 #include "installer/engine/StageActions.h"
-#include "installer/engine/SystemSpecificConfigurator.h"
 
 #include <memory>
 #include <set>

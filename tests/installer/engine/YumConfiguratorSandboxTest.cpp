@@ -3,6 +3,7 @@
 
 #include "common/packages/Repository.h"
 #include "common/runtime/Opsys.h"
+#include "common/runtime/error.h"
 #include "installer/catalogue/Product.h"
 #include "installer/catalogue/Release.h"
 #include "installer/driver/Options.h"
@@ -29,10 +30,6 @@ namespace {
 const std::string fixtures = std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures";
 const std::string temporaryRepo = "/etc/yum.repos.d/dizadizezeroz-sources.repo";
 const std::string persistentRepo = "/etc/yum.repos.d/moxel.repo";
-
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
 
 class YumConfiguratorSandboxTest : public ::testing::Test {
 protected:
@@ -78,17 +75,30 @@ TEST_F(YumConfiguratorSandboxTest, WritesTheRepositoryFilesAndTheHelper) {
     EXPECT_EQ(status.st_mode & 0777, 0700u);
 }
 
+TEST_F(YumConfiguratorSandboxTest, ProductIdThatLeavesTheRepositoryDirectoryIsRefused) {
+    build->_parent->prod()->_id = "../yum.repos.d/escaped";
+    YumConfigurator yum("", manager, repository);
+    try {
+        yum.configureSystem();
+        ADD_FAILURE() << "configured";
+    } catch (const error& failure) {
+        EXPECT_EQ(failure.getClass(), error::repository);
+        EXPECT_THAT(failure.getText(), HasSubstr("\"../yum.repos.d/escaped\""));
+    }
+    EXPECT_FALSE(testsupport::exists("/etc/yum.repos.d/escaped.repo"));
+}
+
 TEST_F(YumConfiguratorSandboxTest, RollbackRestoresLastingFilesWrittenAfterTheFirstConfigure) {
     testsupport::writeFile(persistentRepo, "[old]\nbaseurl=http://old.invalid/\n");
     {
         driver::auto_configurator holder(new YumConfigurator("", manager, repository), true);
         holder->configureSystem();
         holder->reconfigureSources();
-        EXPECT_TRUE(exists(temporaryRepo));
+        EXPECT_TRUE(testsupport::exists(temporaryRepo));
     }
     EXPECT_EQ(testsupport::readFile(persistentRepo), "[old]\nbaseurl=http://old.invalid/\n");
-    EXPECT_FALSE(exists(persistentRepo + ".ai_back"));
-    EXPECT_FALSE(exists(temporaryRepo));
+    EXPECT_FALSE(testsupport::exists(persistentRepo + ".ai_back"));
+    EXPECT_FALSE(testsupport::exists(temporaryRepo));
 }
 
 TEST_F(YumConfiguratorSandboxTest, HelperScriptsCompile) {

@@ -9,22 +9,17 @@
 
 #include <dirent.h>
 #include <functional>
-#include <sys/stat.h>
 #include <vector>
 
 using downloadtest::requestsFor;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testservers::HttpServer;
+using testsupport::exists;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 bool isEmptyDirectory(const std::string& path) {
     DIR* dir = opendir(path.c_str());
