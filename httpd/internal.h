@@ -266,6 +266,9 @@ struct httpd_context {
 // Process-wide current time stamp.
 extern std::atomic<time_t> httpd_now;
 
+// The context (tarvik.cpp).
+void free_uri_handlers(httpd_context* ctx);
+
 // Options (options.cpp).
 int find_option(const char* name);
 const char* option_default(int option);

@@ -56,12 +56,7 @@ const httpd_option options[NUM_OPTIONS] = {
 };
 
 void set_cfg_uri(httpd_context* ctx, const char* value) {
-    LIST_FOREACH(&ctx->uri_handlers, entry, next) {
-        httpd_uri_handler* handler = reinterpret_cast<httpd_uri_handler*>(entry);
-        list_remove(entry);
-        free(handler->pattern);
-        free(handler);
-    }
+    free_uri_handlers(ctx);
     if (value)
         httpd_register_uri(ctx, value, show_config_page, ctx);
 }

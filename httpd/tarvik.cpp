@@ -16,15 +16,6 @@ std::atomic<time_t> httpd_now;
 
 namespace {
 
-void free_uri_handlers(httpd_context* ctx) {
-    LIST_FOREACH(&ctx->uri_handlers, entry, next) {
-        httpd_uri_handler* handler = reinterpret_cast<httpd_uri_handler*>(entry);
-        free(handler->pattern);
-        free(handler);
-    }
-    list_init(&ctx->uri_handlers);
-}
-
 void free_error_handlers(httpd_context* ctx) {
     LIST_FOREACH(&ctx->error_handlers, entry, next) free(entry);
     list_init(&ctx->error_handlers);
@@ -51,6 +42,15 @@ httpd_connection* connection_of(httpd_arg* arg) {
 }
 
 } // namespace
+
+void free_uri_handlers(httpd_context* ctx) {
+    LIST_FOREACH(&ctx->uri_handlers, entry, next) {
+        httpd_uri_handler* handler = reinterpret_cast<httpd_uri_handler*>(entry);
+        free(handler->pattern);
+        free(handler);
+    }
+    list_init(&ctx->uri_handlers);
+}
 
 const char* httpd_version() {
     return "1.41";

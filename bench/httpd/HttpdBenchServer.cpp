@@ -17,7 +17,9 @@ void stop(int) {
 }
 
 // A page of the size and shape the web interface renders, about 2 KB of HTML. It names its length, so
-// that clients over TLS can tell a complete reply from a cut one.
+// that clients over TLS can tell a complete reply from a cut one, and says that the connection ends, as
+// it does after every callback reply: a client that expected to go on would write its next request into
+// a closed connection and then have to start its TLS session afresh.
 void page(httpd_arg* arg) {
     std::string body = "<html><head><title>Moxel</title></head><body><table>";
     char row[64];
@@ -26,10 +28,11 @@ void page(httpd_arg* arg) {
         body += row;
     }
     body += "</table></body></html>\n";
-    httpd_printf(arg,
-                 "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-cache\r\nContent-Length: "
-                 "%zu\r\n\r\n%s",
-                 body.size(), body.c_str());
+    httpd_printf(
+        arg,
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-cache\r\nConnection: close\r\n"
+        "Content-Length: %zu\r\n\r\n%s",
+        body.size(), body.c_str());
     arg->flags |= HTTPD_DONE;
 }
 

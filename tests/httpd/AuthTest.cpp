@@ -35,10 +35,10 @@ std::string md5_of(const std::vector<std::string>& pieces) {
     return std::string(out, 32);
 }
 
-class AuthTest : public ::testing::Test {
+class AuthTest : public DocumentRootTest {
 protected:
     void SetUp() override {
-        mkdir(root().c_str(), 0755);
+        DocumentRootTest::SetUp();
         mkdir((root() + "/private").c_str(), 0755);
         writeFile(root() + "/private/f.txt", "protected");
         writeFile(root() + "/open.txt", "open");
@@ -48,16 +48,12 @@ protected:
     }
 
     void start(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-root", root(), "-auth_realm", "moxel"});
-        server.reset(new TestServer(args));
+        args.insert(args.begin(), {"-auth_realm", "moxel"});
+        create(args);
         httpd_register_uri(server->ctx, "/private/cb", page, nullptr);
         server->start();
     }
 
-    std::string root() const { return dir.file("www"); }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(server->port()) + path;
-    }
     std::string curl(const std::string& options, const std::string& path) {
         return run("curl -s -w ' %{http_code}' " + options + " '" + url(path) + "'");
     }
@@ -85,9 +81,6 @@ protected:
         std::vector<Reply> replies = client.replies(1);
         return replies.empty() ? 0 : replies[0].status();
     }
-
-    testsupport::TempDir dir;
-    std::unique_ptr<TestServer> server;
 };
 
 TEST_F(AuthTest, PasswordFileInTheDirectoryProtectsFilesAndCallbacks) {

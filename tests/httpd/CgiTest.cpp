@@ -14,10 +14,10 @@ using testsupport::writeFile;
 
 namespace {
 
-class CgiTest : public ::testing::Test {
+class CgiTest : public DocumentRootTest {
 protected:
     void SetUp() override {
-        mkdir(root().c_str(), 0755);
+        DocumentRootTest::SetUp();
         mkdir((root() + "/cgi").c_str(), 0755);
         script("env.cgi", "printf 'Content-Type: text/plain\\r\\n\\r\\n'; env | sort");
         script("status.cgi", "printf 'Status: 404\\r\\n\\r\\nmissing'");
@@ -41,22 +41,9 @@ protected:
     }
 
     void start(std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {"-root", root(), "-cgi_ext", "cgi", "-auth_realm", "moxel"});
-        server.reset(new TestServer(args));
-        server->start();
+        args.insert(args.begin(), {"-cgi_ext", "cgi", "-auth_realm", "moxel"});
+        DocumentRootTest::start(args);
     }
-
-    Reply get(const std::string& request) {
-        Client client(server->port());
-        client.send(request);
-        std::vector<Reply> replies = client.replies(1);
-        return replies.empty() ? Reply() : replies[0];
-    }
-
-    std::string root() const { return dir.file("www"); }
-
-    testsupport::TempDir dir;
-    std::unique_ptr<TestServer> server;
 };
 
 TEST_F(CgiTest, ProgramSeesItsEnvironment) {

@@ -21,10 +21,10 @@ std::string numbered(size_t size) {
     return data;
 }
 
-class FileTest : public ::testing::Test {
+class FileTest : public DocumentRootTest {
 protected:
     void SetUp() override {
-        mkdir(root().c_str(), 0755);
+        DocumentRootTest::SetUp();
         mkdir((root() + "/docs").c_str(), 0755);
         mkdir((root() + "/list").c_str(), 0755);
         mkdir((root() + "/list/sub").c_str(), 0755);
@@ -44,28 +44,6 @@ protected:
         ASSERT_EQ(symlink(dir.file("outside.txt").c_str(), (root() + "/leak.txt").c_str()), 0);
         ASSERT_EQ(symlink((root() + "/docs").c_str(), (root() + "/inside").c_str()), 0);
     }
-
-    std::string root() const { return dir.file("www"); }
-
-    void start(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-root", root()});
-        server.reset(new TestServer(args));
-        server->start();
-    }
-
-    Reply get(const std::string& request) {
-        Client client(server->port());
-        client.send(request);
-        std::vector<Reply> replies = client.replies(1);
-        return replies.empty() ? Reply() : replies[0];
-    }
-
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(server->port()) + path;
-    }
-
-    testsupport::TempDir dir;
-    std::unique_ptr<TestServer> server;
 };
 
 TEST_F(FileTest, ContentTypesByExtension) {

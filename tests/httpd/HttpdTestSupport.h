@@ -2,15 +2,20 @@
 // A server context polled on a thread of its own, and a raw client that sends bytes and reads replies.
 
 #include "httpd/internal.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -214,6 +219,38 @@ private:
 
     std::string buffer;
     bool eof = false;
+};
+
+// A document root "www" in a temporary directory, served by a server that a test starts with its options.
+class DocumentRootTest : public ::testing::Test {
+protected:
+    void SetUp() override { mkdir(root().c_str(), 0755); }
+
+    std::string root() const { return dir.file("www"); }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(server->port()) + path;
+    }
+
+    // Makes the server on the root; `args` are further option pairs. `start` also starts polling.
+    void create(std::vector<std::string> args) {
+        args.insert(args.begin(), {"-root", root()});
+        server.reset(new TestServer(args));
+    }
+    void start(std::vector<std::string> args) {
+        create(std::move(args));
+        server->start();
+    }
+
+    // The reply to one raw request on a connection of its own.
+    Reply get(const std::string& request) {
+        Client client(server->port());
+        client.send(request);
+        std::vector<Reply> replies = client.replies(1);
+        return replies.empty() ? Reply() : replies[0];
+    }
+
+    testsupport::TempDir dir;
+    std::unique_ptr<TestServer> server;
 };
 
 // Runs a shell command and returns its standard output.
