@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,20 +93,6 @@ TEST_F(execTest, RunCommandCapturesBothStreams) {
               0);
     EXPECT_EQ(output.str(), "out\neof\n");
     EXPECT_EQ(errors.str(), "err\n");
-}
-
-// A library's descriptors opened without close-on-exec (libcurl's wake-up pair) stay out of commands.
-TEST_F(execTest, CommandsInheritOnlyTheStandardDescriptors) {
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    const std::string listing = "ls /proc/self/fd";
-    std::ostringstream output;
-    exec::run_command(listing, false, true, &output, nullptr);
-    // ls also lists the descriptor it reads the directory through.
-    EXPECT_THAT(output.str(), ::testing::MatchesRegex("0\n1\n2\n[0-9]+\n"));
-    EXPECT_THAT(exec::get_output_lines(listing, ""), ::testing::SizeIs(4));
-    close(pair[0]);
-    close(pair[1]);
 }
 
 TEST_F(execTest, GetOutputLinesTrimsEachLine) {
