@@ -116,12 +116,18 @@ protected:
         // Pagewright is offered in the "testing" tier only.
         edit("pagewright/product.inf3", "upgrade_allowed_from=\"2.0.0\"",
              "upgrade_allowed_from=\"2.0.0\" tags=\"testing\"");
-        testsupport::writeFile(logs.file("installed"), installedPackages);
 
         MUInstalledDB::ProductRecord& moxel =
             MUInstalledDB::instance().prod("moxel", "18.0.1", at("2026-09-20 08:00:00"));
         moxel.patches.push_back(
             MUInstalledDB::PatchRecord{Version("1"), "2026-10-01", at("2026-10-02 09:30:15.250000"), "1001"});
+        load(installedPackages);
+    }
+
+    // The run over the source on a system with these packages installed (package cache text).
+    void load(const std::string& installed) {
+        run.reset();
+        testsupport::writeFile(logs.file("installed"), installed);
         run = std::make_unique<ListingRun>(source.path(), target.path(), logs.file("installed"));
     }
 
@@ -164,6 +170,8 @@ struct GoldenCase {
     std::function<std::unique_ptr<Reporter>(ListingRun&)> reporter;
     // Changes to the run and options before printing.
     std::function<void(ListingRun&)> prepare = [](ListingRun&) {};
+    // Installed packages; the installation types are offered only for products not installed yet.
+    std::string installed = installedPackages;
 };
 
 void PrintTo(const GoldenCase& c, std::ostream* out) {
@@ -175,6 +183,8 @@ class ListingReportersGoldenSandboxTest : public ListingReportersSandboxTest,
 
 TEST_P(ListingReportersGoldenSandboxTest, PrintsTheGoldenListing) {
     const GoldenCase& c = GetParam();
+    if (c.installed != installedPackages)
+        load(c.installed);
     c.prepare(*run);
     const std::unique_ptr<Reporter> reporter = c.reporter(*run);
     const std::string output = printed(*reporter, c.xml);
@@ -260,6 +270,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GoldenCase{"components.xml", true, components},
                       GoldenCase{"components-with-options.txt", false, components, showOptions},
                       GoldenCase{"types.txt", false, types}, GoldenCase{"types.xml", true, types},
+                      GoldenCase{"types-of-new-products.txt", false, types, [](ListingRun&) {}, ""},
+                      GoldenCase{"types-of-new-products.xml", true, types, [](ListingRun&) {}, ""},
                       GoldenCase{"os.txt", false, systems},
                       GoldenCase{"to-install-releases.txt", false, toInstallReleases, requestChanges},
                       GoldenCase{"to-install-components.txt", false, toInstallComponents, requestChanges}),
