@@ -12,7 +12,10 @@
 #include "installer/components/AiComponent.h"
 #include "installer/components/BuildLoader.h"
 #include "installer/components/ComponentManager.h"
+#include "installer/components/ParamBool.h"
+#include "installer/components/ParamHidden.h"
 #include "installer/components/ParamManager.h"
+#include "installer/components/ParamString.h"
 #include "installer/driver/CatalogueSelection.h"
 #include "installer/driver/ComponentsReporter.h"
 #include "installer/driver/InstallationTypesReporter.h"
@@ -28,6 +31,7 @@
 #include "installer/sources/CurlDownloader.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceManager.h"
+#include "tests/installer/components/ComponentFixtures.h"
 #include "tests/support/DebugLog.h"
 #include "tests/support/TempDir.h"
 
@@ -397,6 +401,39 @@ TEST_F(ListingReportersSandboxTest, ErrorReportKeepsTheToInstallTexts) {
     EXPECT_THAT(
         document,
         HasSubstr("<components_info>I [*] base upgrade &apos;18.0.1-1 =&gt; 18.0.1-2&apos;&#x0A;L [ ] "));
+}
+
+// Settings of another component between those of the printed one, with a branch of their own.
+TEST(ComponentsReporterOptionsSandboxTest, PrintsOnlyTheComponentsOwnSettings) {
+    const boost::shared_ptr<Build> build = testsupport::makeBuild("moxel");
+    const comp_ptr_t printed = testsupport::makeComponent(build, "base");
+    const comp_ptr_t other = testsupport::makeComponent(build, "web");
+    ParamManager params;
+    auto setting = [](const comp_ptr_t& owner, const std::string& id, const std::string& defaultValue) {
+        auto param = std::make_shared<ParamString>(owner, id, "", "", "");
+        param->setTexts(id + " name", "", "");
+        if (!defaultValue.empty())
+            param->setDefault(defaultValue);
+        return param;
+    };
+    auto otherSwitch = std::make_shared<ParamBool>(other, "web_switch");
+    otherSwitch->addToBranch("true", setting(other, "web_nested", "n"));
+    auto ownSwitch = std::make_shared<ParamBool>(printed, "base_switch");
+    ownSwitch->setTexts("Switch", "", "");
+    ownSwitch->assign("false");
+    ownSwitch->valueNotSet = false;
+    params.topLevelParams = {setting(printed, "first", "one"), otherSwitch, setting(printed, "second", ""),
+                             std::make_shared<ParamHidden>(printed, "hidden"), ownSwitch};
+
+    std::ostringstream out;
+    ComponentsReporter::OptionsPrinter printer(printed, out);
+    params.accept(printer, nullptr, false);
+    EXPECT_EQ(out.str(), "    Option: first - first name\n"
+                         "      Default: one\n"
+                         "    Option: second - second name\n"
+                         "    Option: base_switch - Switch\n"
+                         "      Current: no\n");
+    EXPECT_EQ(printer.printed(), 3);
 }
 
 } // namespace
