@@ -10,6 +10,8 @@
 #include "installer/driver/Options.h"
 #include "installer/driver/PackagesReporter.h"
 #include "installer/driver/SenderImage.h"
+#include "installer/driver/ToInstallComponentsReporter.h"
+#include "installer/driver/ToInstallReleasesReporter.h"
 
 #include <tinyxml.h>
 
@@ -138,6 +140,15 @@ void ReportError::set_packages(const std::vector<Package*>& plan, const Reposito
     PackagesReporter(plan, repository, false).put(text);
     std::lock_guard<std::mutex> hold(valuesLock);
     values().packagesText = text.str();
+}
+
+void ReportError::set_components(BuildManager* catalogue, ComponentManager* components) {
+    std::ostringstream releases, changes;
+    ToInstallReleasesReporter(catalogue).put(releases);
+    ToInstallComponentsReporter(components).put(changes);
+    std::lock_guard<std::mutex> hold(valuesLock);
+    values().releasesText = releases.str();
+    values().componentsText = changes.str();
 }
 
 void ReportError::set_product_version(const std::string& productId, const std::string& version) {

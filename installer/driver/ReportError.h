@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+class BuildManager;
+class ComponentManager;
 class Package;
 class Repository;
 class error;
@@ -49,6 +51,8 @@ public:
     static void set_source_url(const std::string& url);
     // The plan's text listing, whatever the run's output mode.
     static void set_packages(const std::vector<Package*>& plan, const Repository* repository);
+    // The releases and components the run is about to change, once the selection is final.
+    static void set_components(BuildManager* catalogue, ComponentManager* components);
     static void set_product_version(const std::string& productId, const std::string& version);
 
     // Builds the report and starts the sender detached, when the feedback rule wants a report and

@@ -58,6 +58,10 @@ void Reporter::printXml(std::ostream& out, const TiXmlNode* payload) const {
     out.flush();
 }
 
+std::string Reporter::padded(const std::string& text, size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
 std::ostream& operator<<(std::ostream& out, const Reporter& reporter) {
     return reporter.put(out);
 }

@@ -20,6 +20,9 @@ public:
     // The result document; `payload` (may be null) becomes the root's only child.
     void printXml(std::ostream& out, const TiXmlNode* payload) const;
 
+    // A left-aligned table column: the text followed by blanks up to `width`; longer texts are not cut.
+    static std::string padded(const std::string& text, size_t width);
+
 protected:
     int code;
     std::string message;
