@@ -6,11 +6,17 @@ import sys
 import time
 
 import dnf
+import dnf.callback
 import dnf.exceptions
+import dnf.transaction
 import libdnf.transaction
 
 logger = logging.getLogger("moxel_installer")
 details = logging.getLogger("moxel_installer.details")
+rpm_logger = logging.getLogger("dnf.rpm")
+
+# Seconds between two lines about one long package or download.
+PROGRESS_INTERVAL = 15
 
 
 class NoRepositories(Exception):
@@ -50,6 +56,94 @@ def setup_logging(options):
         details.setLevel(logging.INFO)
 
 
+class PackageProgress(dnf.callback.TransactionProgress):
+    def __init__(self):
+        dnf.callback.TransactionProgress.__init__(self)
+        self.current = None
+        self.last_line = 0
+
+    def progress(self, package, action, ti_done, ti_total, ts_done, ts_total):
+        if action == dnf.transaction.TRANS_POST:
+            if self.current != action:
+                self.current = action
+                logger.info("Post transaction...")
+            return
+        name = dnf.transaction.ACTIONS.get(action, "action(%s)" % action)
+        line = "%s: %20s [%s/%s]" % (name, package, ts_done, ts_total)
+        key = (action, str(package))
+        now = time.time()
+        if self.current != key:
+            self.current = key
+            self.last_line = now
+            logger.info(line + "...")
+        elif ti_total and ti_done >= ti_total:
+            self.current = None
+            logger.info(line + " Done")
+        elif now - self.last_line >= PROGRESS_INTERVAL:
+            self.last_line = now
+            logger.info("%s: %20s %s/%sB [%s/%s]...", name, package, ti_done, ti_total, ts_done, ts_total)
+
+    def scriptout(self, msgs):
+        if msgs:
+            for line in msgs.decode("utf-8", "replace").splitlines():
+                rpm_logger.info("rpm scriptlet: %s", line)
+
+    def error(self, message):
+        logger.error(message)
+
+
+DOWNLOAD_STATUS = {
+    dnf.callback.STATUS_OK: "",
+    dnf.callback.STATUS_FAILED: "FAILED",
+    dnf.callback.STATUS_ALREADY_EXISTS: "SKIPPED - already exists",
+    dnf.callback.STATUS_MIRROR: "MIRROR FAILED - try next one",
+    dnf.callback.STATUS_DRPM: "Delta RPM",
+}
+
+
+class DownloadProgress(dnf.callback.DownloadProgress):
+    def __init__(self):
+        dnf.callback.DownloadProgress.__init__(self)
+        self.total_files = self.total_size = 0
+        self.done_files = self.done_size = 0
+        self.started = {}
+        self.file_done = {}
+        self.last_line = 0
+
+    def start(self, total_files, total_size, total_drpms=0):
+        self.total_files, self.total_size = total_files, total_size
+        self.done_files = self.done_size = 0
+        self.last_line = time.time()
+        size = total_size if total_size else "unknown"
+        logger.info("Start downloading %s files of %s size and %s delta RPMs", total_files, size, total_drpms)
+
+    def progress(self, payload, done):
+        name = str(payload)
+        self.started.setdefault(name, time.time())
+        self.file_done[name] = done
+        now = time.time()
+        if now - self.last_line >= PROGRESS_INTERVAL:
+            self.last_line = now
+            logger.info("Downloading %15s %d/%d [total %d/%dB %d/%d files]", name, done, payload.download_size,
+                        self.done_size + done, self.total_size, self.done_files, self.total_files)
+
+    def end(self, payload, status, msg):
+        name = str(payload)
+        took = time.time() - self.started.pop(name, time.time())
+        size = payload.download_size if status is None else self.file_done.get(name, 0)
+        self.file_done.pop(name, None)
+        self.done_files += 1
+        self.done_size += size
+        text = DOWNLOAD_STATUS.get(status, str(status))
+        duration = "%ds " % took if took > 1 else ""
+        logger.info("Download %15s %s %s %sB %s[total %s/%sB %s/%s files]", name, text, msg or "", size, duration,
+                    self.done_size, self.total_size, self.done_files, self.total_files)
+        if status == dnf.callback.STATUS_FAILED:
+            logger.error("Download %s %s: %s", name, text, msg)
+        elif status == dnf.callback.STATUS_MIRROR:
+            logger.warning("Download %s %s: %s", name, text, msg)
+
+
 def parse(argv):
     parser = optparse.OptionParser()
     parser.add_option("-i", "--install", action="append", default=[])
@@ -75,6 +169,9 @@ def init_base(options):
     base = dnf.Base()
     base.conf.read()
     base.conf.assumeyes = True
+    base._logging._setup_from_dnf_conf(base.conf)
+    base._logging.stdout_handler.setLevel(logging.CRITICAL + 1)
+    base._logging.stderr_handler.setLevel(logging.DEBUG if options.verbose else logging.INFO)
     # A release version that rpm cannot detect is left out of the substitutions.
     for key, value in list(base.conf.substitutions.items()):
         if value is None:
@@ -85,8 +182,10 @@ def init_base(options):
             repo.enable()
     if not list(base.repos.iter_enabled()):
         raise NoRepositories()
+    progress = DownloadProgress()
+    base.repos.all().set_progress_bar(progress)
     base.fill_sack(load_system_repo=True)
-    return base
+    return base, progress
 
 
 def mark(base, options):
@@ -121,7 +220,7 @@ def solve(base, options):
     out.flush()
 
 
-def perform(base, options):
+def perform(base, progress, options):
     for attempt in range(1, options.tries + 1):
         try:
             base.reset(goal=True)
@@ -129,14 +228,14 @@ def perform(base, options):
             base.resolve(allow_erasing=True)
             if not base.transaction:
                 return
-            base.download_packages(base.transaction.install_set)
+            base.download_packages(base.transaction.install_set, progress)
             break
         except dnf.exceptions.DownloadError as e:
             if attempt == options.tries:
                 logger.error("Number of retries is exceeded.")
                 raise
             logger.error("Error while preparing to install packages: %s. Trying again.", e)
-    base.do_transaction()
+    base.do_transaction(PackageProgress())
     for item in base.transaction:
         if item.state == libdnf.transaction.TransactionItemState_ERROR:
             raise Exception("Transaction failed")
@@ -146,11 +245,11 @@ def main(argv):
     options = parse(argv)
     setup_logging(options)
     try:
-        base = init_base(options)
+        base, progress = init_base(options)
         if options.solve:
             solve(base, options)
         elif options.perform:
-            perform(base, options)
+            perform(base, progress, options)
         return 0
     except NoRepositories:
         logger.error("There are no enabled Yum repositories, installation is not possible.")
