@@ -289,10 +289,7 @@ std::string YumConfigurator::doCheckConfiguration() {
 
 void YumConfigurator::prepareAvailablePackagesList(names_iterator first, names_iterator last) {
     Log::stream(3, true) << "DEBUG prepareAvailablePackagesList";
-    std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info ";
-    for (const SourceMoxel* moxel : productSources(sources))
-        command += "--enablerepo=" + util::shell_quote(repoId(*moxel)) + " ";
-    command += "-- ";
+    std::string command = infoCommand();
     for (names_iterator name = first; name != last; ++name) {
         availableCache[*name] = nullptr;
         command += util::shell_quote(*name) + " ";
@@ -333,13 +330,20 @@ void YumConfigurator::prepareAvailablePackagesList(names_iterator first, names_i
     }
 }
 
+// The temporary repositories are off but for the installer's own commands: enable the products' ones.
+std::string YumConfigurator::infoCommand() const {
+    std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info ";
+    for (const SourceMoxel* moxel : productSources(sources))
+        command += "--enablerepo=" + util::shell_quote(repoId(*moxel)) + " ";
+    return command + "-- ";
+}
+
 const Package* YumConfigurator::doGetAvailablePackage(const std::string& name) {
     const auto cached = availableCache.find(name);
     if (cached != availableCache.end())
         return cached->second;
     Log::stream(3, true) << "DEBUG doGetAvailablePackage package not found in cache : " << name;
-    const std::string command = "env LANG=C LC_ALL=C " + std::string(selectedTool().program) + " info -- " +
-                                util::shell_quote(name) + " 2>/dev/null";
+    const std::string command = infoCommand() + util::shell_quote(name) + " 2>/dev/null";
     bool inside = false;
     std::string version, release, epoch;
     for (const std::string& line : exec::get_output_lines(command, "")) {

@@ -67,6 +67,8 @@ private:
     std::set<std::string> importGpgKeys();
     void writeRepoFile(const std::vector<RepoSection>& sections, const std::string& name, bool persistent);
     void writeHelper();
+    // "dnf info" (or yum's) on the products' repositories, up to the package names.
+    std::string infoCommand() const;
     // Backs the lasting file up on its first write in this run, whenever that is.
     void presave(const std::string& path);
     void commitPersistent();
