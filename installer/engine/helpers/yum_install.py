@@ -7,12 +7,26 @@ import traceback
 
 import yum
 import yum.Errors
+from yum.rpmtrans import RPMBaseCallback
 
 CONFLICT = re.compile("(.+) conflicts with (.+)")
 
 
 class NoRepositories(Exception):
     pass
+
+
+class PackageProgress(RPMBaseCallback):
+    def __init__(self):
+        RPMBaseCallback.__init__(self)
+        self.last_line = None
+
+    def event(self, package, action, te_current, te_total, ts_current, ts_total):
+        line = "%s: %s [%s/%s]" % (self.action.get(action, action), package, ts_current, ts_total)
+        if line != self.last_line:
+            self.last_line = line
+            sys.stdout.write(line + "\n")
+            sys.stdout.flush()
 
 
 def parse(argv):
@@ -129,7 +143,7 @@ def solve(base, options):
 
 def transact(base):
     base.buildTransaction()
-    result = base.processTransaction()
+    result = base.processTransaction(rpmDisplay=PackageProgress())
     if result and getattr(result, "return_code", 0):
         raise Exception("Scriptlet or other non-fatal errors occurred during transaction.")
 
