@@ -39,9 +39,12 @@ bool DlgReleases::canContinue() {
         const Release& release = *entry.second;
         if (release._update_mode != upgrade_mode)
             continue;
+        std::string installed = catalogue->getInstalledReleaseVersion(entry.first);
+        // The installed release may be one the catalogue no longer lists.
+        if (installed.empty())
+            installed = catalogue->getInstalledProductVersion(entry.first);
         const std::string question = messages.getMessage("releases_upgrade_request1") +
-                                     release.prod()->_name + " " +
-                                     catalogue->getInstalledReleaseVersion(entry.first) +
+                                     release.prod()->_name + " " + installed +
                                      messages.getMessage("releases_upgrade_request2");
         if (maker->yesNoDefaultYes(question)->run() != Dialog::YES)
             return false;

@@ -12,11 +12,18 @@
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace consoletest {
 
 class Console {
 public:
-    explicit Console(const std::string& input = "") : in(input) {
+    explicit Console(const std::string& input = "") : in(input), savedFd(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)) {
+        // No terminal behind the standard input either, whoever runs the tests.
+        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        dup2(null, STDIN_FILENO);
+        close(null);
         noClearScreen = true;
         std::cin.clear();
         savedIn = std::cin.rdbuf(in.rdbuf());
@@ -28,6 +35,8 @@ public:
         std::cin.rdbuf(savedIn);
         std::cout.rdbuf(savedOut);
         std::cin.clear();
+        dup2(savedFd, STDIN_FILENO);
+        close(savedFd);
     }
 
     // What the dialogs wrote since the last call.
@@ -42,6 +51,7 @@ private:
     std::ostringstream out;
     std::streambuf* savedIn;
     std::streambuf* savedOut;
+    int savedFd;
 };
 
 // A screen kept under tests/fixtures/console/. With MOXEL_WRITE_GOLDEN set in the environment the
