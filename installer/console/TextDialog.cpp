@@ -17,6 +17,7 @@
 namespace {
 
 // Turns off the echo of the terminal on standard input for its lifetime; nothing when there is none.
+// Input typed ahead is kept.
 class EchoOff {
 public:
     EchoOff() : active(tcgetattr(STDIN_FILENO, &saved) == 0) {
@@ -24,13 +25,13 @@ public:
             return;
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        active = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
     ~EchoOff() {
         if (active)
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     }
     bool isActive() const { return active; }
 

@@ -19,7 +19,8 @@ namespace consoletest {
 
 class Console {
 public:
-    explicit Console(const std::string& input = "") : in(input), savedFd(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)) {
+    explicit Console(const std::string& input = "")
+        : in(input), savedFd(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)) {
         // No terminal behind the standard input either, whoever runs the tests.
         const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
         dup2(null, STDIN_FILENO);
