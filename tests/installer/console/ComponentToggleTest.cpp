@@ -155,6 +155,17 @@ TEST_F(ComponentToggleTest, OneToggleFromEveryStateOfEveryRow) {
     }
 }
 
+// The page selects a base component that is not installed yet; an installed one stays as it is.
+TEST_F(ComponentToggleTest, PageSelectsTheBaseComponentToInstall) {
+    for (const int status : {INSTALL, UP2DATE}) {
+        SCOPED_TRACE(status);
+        ComponentManager manager;
+        manager.nodes.push_back(makeComponent(makeBuild("moxel"), "base", status));
+        const ComponentsPage page(&manager);
+        EXPECT_EQ(manager.getBaseComponent("")->requestMode, status == INSTALL ? REQ_INSTALL : REQ_LEAVE);
+    }
+}
+
 TEST_F(ComponentToggleTest, PendingUpdateCyclesThroughItsStates) {
     struct Case {
         bool removable;

@@ -1,14 +1,19 @@
 #include "installer/console/TextDialog.h"
 
+#include "common/runtime/Progress.h"
 #include "common/runtime/error.h"
 #include "tests/installer/console/ConsoleTestSupport.h"
 #include "tests/support/DebugLog.h"
 #include "tests/support/ErrorFacts.h"
+#include "tests/support/ForkedChild.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
+#include <iostream>
+#include <streambuf>
 #include <string>
 
 using consoletest::Console;
@@ -139,6 +144,35 @@ TEST_F(TextDialogTest, EndOfInputEndsEveryKindOfQuestion) {
         Console console(c.input);
         expectUserLost(caught(c.ask));
     }
+}
+
+// Input that ends because a termination signal arrived while the line was read.
+class SignalledInput : public std::streambuf {
+protected:
+    int_type underflow() override {
+        Progress::setTermination(SIGTERM);
+        return traits_type::eof();
+    }
+};
+
+TEST_F(TextDialogTest, TerminationWinsOverLostInput) {
+    // The recorded signal stays with the process: a child of its own takes it.
+    testsupport::ForkedChild child([](testsupport::ForkedChild&) {
+        Console console;
+        SignalledInput input;
+        std::streambuf* saved = std::cin.rdbuf(&input);
+        int outcome = 3;
+        try {
+            Probe::readChoice("F/q", 'F');
+        } catch (const Progress::Interrupted& interrupted) {
+            outcome = interrupted.signal == SIGTERM ? 0 : 1;
+        } catch (const error&) {
+            outcome = 2;
+        }
+        std::cin.rdbuf(saved);
+        return outcome;
+    });
+    EXPECT_EQ(child.wait(), 0);
 }
 
 TEST_F(TextDialogTest, EnterWaitsForOneLineAndLogsTheText) {
