@@ -1,19 +1,15 @@
 #pragma once
 
 #include "installer/console/Dialog.h"
+#include "installer/sources/Downloader.h"
 
 #include <string>
 
 // The installation source, target directory and proxy of the run, shown for reference.
 class DlgAdvSettings : public Dialog {
 public:
-    // The proxy settings of the run; an empty host means none.
-    struct Proxy {
-        std::string host;
-        int port = 0;
-        std::string user;
-        std::string password;
-    };
+    // The proxy of the run; an empty host means none.
+    using Proxy = Downloader::Proxy;
 
     DlgAdvSettings(const std::string& source, const std::string& target, const Proxy& proxy)
         : source(source), target(target), proxyHost(proxy.host), proxyPort(proxy.port), proxyUser(proxy.user),
