@@ -1,0 +1,6 @@
+#include "installer/console/TextDlgMessage.h"
+
+int TextDlgMessage::run() {
+    pressEnter(text);
+    return CLOSED;
+}

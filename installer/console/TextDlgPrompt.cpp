@@ -1,0 +1,6 @@
+#include "installer/console/TextDlgPrompt.h"
+
+int TextDlgPrompt::run() {
+    answer = readString(text, defaultAnswer);
+    return CLOSED;
+}
