@@ -148,6 +148,8 @@ pid_t start_cgi_process(httpd_connection* c, httpd_env_block* block, int child_s
         (void)!write(STDERR_FILENO, failure, failure_len);
         _exit(1);
     }
+    // Also here: the time-out kills the group, which must exist however late the child is scheduled.
+    setpgid(pid, pid);
     close(child_socket);
     return pid;
 }
