@@ -20,6 +20,7 @@
 #include <boost/filesystem.hpp>
 
 #include <exception>
+#include <functional>
 #include <map>
 #include <regex>
 #include <thread>
@@ -209,6 +210,101 @@ TEST_F(MirrorSandboxTest, ServerStoppingMidwayLeavesTheEarlierCopyWhole) {
     EXPECT_EQ(readFile(target() + "/" + webRpm), earlier);
     for (const auto& file : filesBelow(target()))
         EXPECT_FALSE(util::ends_with(file.first, ".tmp")) << file.first;
+}
+
+// Edits the served copy of the example source.
+void edit(const std::string& path, const std::string& from, const std::string& to) {
+    writeFile(path, replaced(readFile(path), from, to));
+}
+
+TEST_F(MirrorSandboxTest, AddonBuildBestForTwoBuildsIsMirroredOnce) {
+    // A second CentOS build for containers, and an add-on with one CentOS build that fits both.
+    const std::string addon = source() + "/addon/1";
+    ASSERT_EQ(
+        std::system(("mkdir -p '" + addon + "' && cp -a '" + source() + "/" + base + "centos-8' '" +
+                     source() + "/" + centosDescription + "' '" + addon + "/' && cp '" + source() + "/" +
+                     centosDescription + "' '" + source() + "/" + base + "centos-8-vz.build.inf3'")
+                        .c_str()),
+        0);
+    edit(source() + "/moxel-example/product.inf3", "  </release>",
+         "    <build os_name=\"Linux\" os_vendor=\"CentOS\" os_version=\"8\" os_arch=\"x86_64\"\n"
+         "           environment=\"vz\" config=\"1.0.0/centos-8-vz.build.inf3\"/>\n  </release>");
+    edit(source() + "/products.inf3", "    </products>",
+         "      <addon id=\"example-addon\" name=\"Example Add-on\" reference=\"addon/addon.inf3\"/>\n"
+         "    </products>");
+    writeFile(source() + "/addon/addon.inf3",
+              "<addon>\n  <release id=\"example-addon-1\" name=\"Example Add-on\" version=\"1.0\">\n"
+              "    <compatibility_info>\n"
+              "      <compatible product_id=\"moxel-example\" from_version=\"1.0.0\" to_version=\"1.9.9\"/>\n"
+              "    </compatibility_info>\n"
+              "    <build os_name=\"Linux\" os_vendor=\"CentOS\" os_version=\"8\" os_arch=\"x86_64\"\n"
+              "           config=\"1/centos-8-x86_64.build.inf3\"/>\n  </release>\n</addon>\n");
+    testservers::HttpServer server(source());
+    mirror(server, {{release, "centos-8-x86_64.build.inf3"}, {release, "centos-8-vz.build.inf3"}});
+
+    EXPECT_EQ(requestsFor(server, "/addon/1/centos-8-x86_64.build.inf3"), 1u);
+    EXPECT_EQ(requestsFor(server, "/" + base + "centos-8-vz.build.inf3"), 1u);
+    EXPECT_EQ(readFile(target() + "/addon/1/centos-8/dist/moxel-example-web-1.0.0-1.el8.noarch.rpm"),
+              readFile(addon + "/centos-8/dist/moxel-example-web-1.0.0-1.el8.noarch.rpm"));
+    EXPECT_FALSE(fs::exists(target() + "/" + debianDescription));
+}
+
+struct VariantCase {
+    const char* what;
+    std::function<void(const std::string& source)> change;
+    // Raised error class, 0 for success.
+    int failure;
+    std::function<void(const testservers::HttpServer&, const std::string& log)> check;
+};
+
+TEST_F(MirrorSandboxTest, DescriptionVariants) {
+    const std::string index = "/" + base + "debian-12/dist/dists/bookworm/main/";
+    const std::vector<VariantCase> cases = {
+        {"apt source of two words",
+         [](const std::string& s) { edit(s + "/" + debianDescription, " bookworm main\"", " bookworm\""); },
+         0,
+         [&](const testservers::HttpServer& server, const std::string& log) {
+             EXPECT_THAT(log, HasSubstr(Messages().getMessage("err_apt_reference")));
+             EXPECT_EQ(requestsFor(server, index + "binary-amd64/Packages.gz"), 0u);
+         }},
+        {"i686 build",
+         [](const std::string& s) {
+             edit(s + "/" + debianDescription, "os_arch=\"x86_64\"", "os_arch=\"i686\"");
+         },
+         error::repository,
+         [&](const testservers::HttpServer& server, const std::string&) {
+             EXPECT_EQ(requestsFor(server, index + "binary-i386/Packages.gz"), 1u);
+         }},
+        {"no repository metadata",
+         [](const std::string& s) { fs::remove(s + "/" + base + "centos-8/dist/repodata/repomd.xml"); }, 0,
+         [&](const testservers::HttpServer&, const std::string& log) {
+             EXPECT_THAT(log, HasSubstr("Warning: repomd not mirrored: "));
+             EXPECT_TRUE(fs::exists(target() + "/" + coreRpm));
+         }},
+        {"patch without package",
+         [](const std::string& s) {
+             const std::string list = s + "/" + base + "debian-12-patches.xml";
+             const std::string text = readFile(list);
+             writeFile(list, text.substr(0, text.find("<package>")) + text.substr(text.find("</patch>")));
+         },
+         error::internal, nullptr},
+    };
+    for (const VariantCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(std::system(("rm -rf '" + source() + "' '" + work.file("deep") + "' && cp -a '" +
+                               exampleSource + "' '" + source() + "'")
+                                  .c_str()),
+                  0);
+        c.change(source());
+        testservers::HttpServer server(source());
+        const size_t logStart = logText().size();
+        if (c.failure == 0)
+            EXPECT_NO_THROW(mirror(server));
+        else
+            EXPECT_EQ(testsupport::caught([&] { mirror(server); }).e_class, c.failure);
+        if (c.check)
+            c.check(server, logText().substr(logStart));
+    }
 }
 
 struct RequestCase {
