@@ -21,10 +21,6 @@
 
 namespace {
 
-std::string inDirectory(const std::string& dir, const std::string& path) {
-    return dir.empty() ? path : dir + "/" + path;
-}
-
 // Signatures and release files that a repository may lack.
 void fetchIfPresent(FileFetcher& fetcher, const std::string& name) {
     try {
@@ -114,8 +110,9 @@ void BuildMirror::mirrorAptRepositories() {
     if (facts.apt_source.empty()) {
         std::string vendor = facts.os_vendor;
         util::to_lower(vendor);
-        const std::string index = vendor + "/" + facts.apt_repository + "/Packages.gz";
-        mirrorAptIndex(index, fileops::dirname(index));
+        FileFetcher repository(fetcher);
+        repository.addSubdirOffset(vendor + "/" + facts.apt_repository);
+        mirrorAptIndex(repository, "Packages.gz");
     } else {
         mirrorAptRepository(facts.apt_source);
     }
@@ -129,19 +126,21 @@ void BuildMirror::mirrorAptRepository(const std::string& source_text) {
         Log::stream(0, true) << Messages().getMessage("err_apt_reference");
         return;
     }
-    const std::string root = inDirectory(apt_base_dir, words[0]);
-    const std::string suite = root + "/dists/" + words[1];
+    FileFetcher repository(fetcher);
+    repository.addSubdirOffset(apt_base_dir);
+    repository.addSubdirOffset(words[0]);
+    const std::string suite = "dists/" + words[1];
     for (const char* name : {"/Release", "/InRelease", "/Release.gpg"})
-        fetchIfPresent(fetcher, suite + name);
+        fetchIfPresent(repository, suite + name);
     const std::string arch = description->build.os_arch == "x86_64" ? "binary-amd64" : "binary-i386";
-    mirrorAptIndex(suite + "/" + words[2] + "/" + arch + "/Packages.gz", root);
+    mirrorAptIndex(repository, suite + "/" + words[2] + "/" + arch + "/Packages.gz");
 }
 
-// The index, then the package files it lists, relative to the repository root.
-void BuildMirror::mirrorAptIndex(const std::string& index, const std::string& repository_root) {
-    const std::string local = fetcher.getFile(index);
+// The index, then the package files it lists; both relative to the repository root.
+void BuildMirror::mirrorAptIndex(FileFetcher& repository, const std::string& index) {
+    const std::string local = repository.getFile(index);
     for (const pool_file_t& file : readPackagesIndex(local))
-        fetcher.getFile(inDirectory(repository_root, file.name), file.md5, "", file.size);
+        repository.getFile(file.name, file.md5, "", file.size);
 }
 
 void BuildMirror::mirrorBuildFiles() {

@@ -32,11 +32,11 @@ private:
     Kind packageKind() const;
     void mirrorAptRepositories();
     void mirrorAptRepository(const std::string& source_text);
-    void mirrorAptIndex(const std::string& index, const std::string& repository_root);
     void mirrorBuildFiles();
     void mirrorPackageDirectory(const std::string& dir, const std::vector<Package*>& packages,
                                 const std::string& headers_file);
     void mirrorRepodata();
+    static void mirrorAptIndex(FileFetcher& repository, const std::string& index);
     static void fetchPackages(FileFetcher& files, const std::vector<Package*>& packages);
 
     FileFetcher fetcher;
