@@ -166,8 +166,19 @@ void md5_final(unsigned char digest[16], md5_context& context) {
     memset(&context, 0, sizeof context);
 }
 
-char* md5_hex(md5_context& context, char* buffer) {
+namespace {
+
+void write_hex(const unsigned char digest[16], char* buffer) {
     static const char hex[] = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i) {
+        buffer[2 * i] = hex[digest[i] >> 4];
+        buffer[2 * i + 1] = hex[digest[i] & 0x0f];
+    }
+}
+
+} // namespace
+
+char* md5_hex(md5_context& context, char* buffer) {
     unsigned char digest[16];
     md5_final(digest, context);
     if (!buffer) {
@@ -175,12 +186,15 @@ char* md5_hex(md5_context& context, char* buffer) {
         if (!buffer)
             return nullptr;
     }
-    for (int i = 0; i < 16; ++i) {
-        buffer[2 * i] = hex[digest[i] >> 4];
-        buffer[2 * i + 1] = hex[digest[i] & 0x0f];
-    }
+    write_hex(digest, buffer);
     buffer[32] = '\0';
     return buffer;
+}
+
+std::string md5ToHex(const unsigned char digest[16]) {
+    std::string text(32, '0');
+    write_hex(digest, &text[0]);
+    return text;
 }
 
 char* md5_file(const char* path, char* buffer) {

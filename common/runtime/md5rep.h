@@ -25,5 +25,7 @@ char* md5_hex(md5_context& context, char* buffer);
 char* md5_file(const char* path, char* buffer);
 // "" when the file cannot be opened.
 std::string md5_file_string(const std::string& path);
+// The digest as a digest text, without the zero byte.
+std::string md5ToHex(const unsigned char digest[16]);
 
 } // namespace util

@@ -269,7 +269,8 @@ void runMode(const Options& options) {
         notBuilt("web interface back end");
     case Options::mode_mirror:
         Log::stream(0, true) << Messages().getMessage("mirroring_mode_is_deprecated");
-        notBuilt("mirror mode");
+        runMirror(options);
+        break;
     default:
         throw error(error::internal, 1, 1, 3) << Messages().getMessage("err_undef_wmode");
     }

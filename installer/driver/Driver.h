@@ -42,6 +42,9 @@ void logSelinuxMode();
 // ends in an exit operation.
 [[noreturn]] void serveOneShotMode(Options& options);
 
+// Copies the builds that `mirror-os` names from the network source into the target directory.
+void runMirror(const Options& options);
+
 // The saved arguments for the banner, the proxy password masked.
 std::string maskedArguments(int argc, char** argv);
 

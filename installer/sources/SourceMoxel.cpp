@@ -9,6 +9,7 @@
 #include "common/runtime/checked_pointer.h"
 #include "common/runtime/error.h"
 #include "common/runtime/fileops.h"
+#include "common/runtime/md5rep.h"
 #include "common/runtime/util.h"
 #include "installer/catalogue/Build.h"
 #include "installer/catalogue/BuildInfFile.h"
@@ -16,16 +17,6 @@
 namespace {
 
 const char* const unit = "installer/SourceMoxel";
-
-std::string md5Text(const std::array<unsigned char, 16>& digest) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0f];
-    }
-    return text;
-}
 
 } // namespace
 
@@ -74,7 +65,7 @@ void SourceMoxel::downloadPackage(Package* package) {
         return;
     }
     Log::stream(3, true) << "Download";
-    package->setFileName(fetcher.getFile(package->getFileName(), md5Text(package->getMd5()), "",
+    package->setFileName(fetcher.getFile(package->getFileName(), util::md5ToHex(package->getMd5().data()), "",
                                          static_cast<uint64_t>(package->getSize())));
 }
 

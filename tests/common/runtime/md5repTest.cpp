@@ -147,4 +147,10 @@ TEST(Md5Test, LargeFileAgreesWithMd5sum) {
     EXPECT_EQ(util::md5_file_string(path), std::string(line, 32));
 }
 
+TEST(Md5Test, DigestBytesAsText) {
+    const unsigned char digest[16] = {0x00, 0x0f, 0xf0, 0xff, 0x01, 0x10, 0xab, 0xcd,
+                                      0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0xde, 0xe9};
+    EXPECT_EQ(util::md5ToHex(digest), "000ff0ff0110abcd123456789abcdee9");
+}
+
 } // namespace

@@ -188,7 +188,6 @@ TEST(InstallerBinarySandboxTest, ModesNotBuiltYetEndWithAClassifiedError) {
         {{"--show-components", "--source", std::string(MOXEL_SOURCE_DIR) + "/tests/fixtures/source/"},
          "command-line mode"},
         {{"--web-interface", "--without-ssl"}, "web interface back end"},
-        {{"--select-release-id", "R1", "--mirror-os", "build.inf3"}, "mirror mode"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.second);
