@@ -42,6 +42,9 @@ void logSelinuxMode();
 // ends in an exit operation.
 [[noreturn]] void serveOneShotMode(Options& options);
 
+// Raises the internal error that names a part missing from this build.
+[[noreturn]] void notBuilt(const char* mode);
+
 // The saved arguments for the banner, the proxy password masked.
 std::string maskedArguments(int argc, char** argv);
 
