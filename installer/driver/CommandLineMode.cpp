@@ -1,6 +1,7 @@
 #include "installer/driver/CommandLineMode.h"
 
 #include "common/packages/Repository.h"
+#include "common/packages/SourceSysRPM.h"
 #include "common/runtime/Log.h"
 #include "common/runtime/Messages.h"
 #include "common/runtime/Progress.h"
@@ -225,6 +226,7 @@ void runCommandLine(const Options& options) {
     setCommandLineMode();
     checkHostName();
 
+    SourceSysRPM::keepFullListFile = options.skipCleanup;
     auto repository = std::make_unique<Repository>();
     attachSystemPackageSource(*repository, true);
     ReportError::set_source_url(options.source.str());
