@@ -19,12 +19,17 @@
 #include "installer/components/ParamManager.h"
 #include "installer/console/ReleasesCompatibilityChecker.h"
 #include "installer/driver/CatalogueSelection.h"
+#include "installer/driver/ComponentsReporter.h"
 #include "installer/driver/ConfiguratorChoice.h"
 #include "installer/driver/Driver.h"
 #include "installer/driver/FeedbackFlags.h"
 #include "installer/driver/InstallationRun.h"
+#include "installer/driver/InstallationTypesReporter.h"
+#include "installer/driver/OSListReporter.h"
 #include "installer/driver/Options.h"
 #include "installer/driver/PackagesReporter.h"
+#include "installer/driver/ProductsReporter.h"
+#include "installer/driver/ReleasesReporter.h"
 #include "installer/driver/ReportError.h"
 #include "installer/driver/auto_configurator.h"
 #include "installer/engine/ComponentsExamine.h"
@@ -104,8 +109,7 @@ void selectReleases(const Options& options, BuildManager& catalogue) {
     } catch (const error&) {
         if (options.command != Options::cmd_show_releases)
             throw;
-        // The releases listing is not in this build yet.
-        notBuilt("release listing");
+        printListing(ReleasesReporter(&catalogue, nullptr, 0));
     }
 }
 
@@ -241,13 +245,11 @@ void runCommandLine(const Options& options) {
     Options::instance().interpretSelectors(*catalogue);
     if (options.command == Options::cmd_show_all_releases) {
         catalogue->cropReleasesByTags({}, {});
-        // The releases listing is not in this build yet.
-        notBuilt("release listing");
+        printListing(ReleasesReporter(catalogue.get(), nullptr, 0));
     }
     if (options.command == Options::cmd_show_products) {
         catalogue->removeNotActualReleases();
-        // The products listing is not in this build yet.
-        notBuilt("product listing");
+        printListing(ProductsReporter(catalogue.get()));
     }
     if (options.command != Options::cmd_show_os_list) {
         catalogue->removeNotActualReleases();
@@ -257,8 +259,7 @@ void runCommandLine(const Options& options) {
         throw selectionError(2) << Messages().getMessage("releases_no_selected");
     selectReleases(options, *catalogue);
     if (options.command == Options::cmd_show_os_list)
-        // The operating systems listing is not in this build yet.
-        notBuilt("operating systems listing");
+        printListing(OSListReporter(catalogue.get()));
     checkReleasesCompatibility(*catalogue, *repository);
 
     ComponentManager components;
@@ -274,8 +275,7 @@ void runCommandLine(const Options& options) {
         loader.commit();
     });
     if (options.command == Options::cmd_show_installation_types)
-        // The installation types listing is not in this build yet.
-        notBuilt("installation types listing");
+        printListing(InstallationTypesReporter(&components));
     sources.addExtensionSource(&components);
 
     auto_configurator configurator(
@@ -288,12 +288,11 @@ void runCommandLine(const Options& options) {
     if (options.command == Options::cmd_show_components) {
         if (options.showOptions)
             settings.loadFromOptions();
-        // The components listing is not in this build yet.
-        notBuilt("component listing");
+        printListing(ComponentsReporter(repository.get(), catalogue.get(), &components, &settings));
     }
     if (options.command == Options::cmd_show_releases || options.command == Options::cmd_check_updates)
-        // The releases listing is not in this build yet.
-        notBuilt("release listing");
+        printListing(ReleasesReporter(catalogue.get(), &patches,
+                                      options.command == Options::cmd_check_updates ? 1 : 0));
 
     for (const auto& request : options.productRequests)
         applyProductRequest(options, *catalogue, components, request.first, request.second);
@@ -310,6 +309,7 @@ void runCommandLine(const Options& options) {
             << ComponentsExamine::formatResults(ExamineResultFormatter(), examinations.getPreResults());
     settings.prepare(components);
     settings.loadFromOptions();
+    ReportError::set_components(catalogue.get(), &components);
 
     Progress::stage(2, 3);
     RunStageActions stages(components, *repository);

@@ -94,10 +94,12 @@ protected:
     testservers::HttpServer server{exampleSource};
 };
 
-TEST_F(CommandLineSandboxTest, CommandStyleInstallsAddsUpdatesAndRemovesInText) {
+TEST_F(CommandLineSandboxTest, CommandStyleListsInstallsAddsUpdatesAndRemovesInText) {
     const std::string applied = "\n" + Messages().getMessage("install_ok") + "\n";
     const std::string already = Messages().format("err_prod_ver_already_installed", "1.0.0", "moxel-example");
     runSession({
+        {{"list"}, 0, "", "\nmoxel-example (Moxel Example)"},
+        {{"list", "moxel-example"}, 0, "", "\nmoxel-example moxel-example-1.0.0  (Moxel Example 1.0.0)"},
         {{"install", "moxel-example", "--preset", "Full", "--dry-run"},
          0,
          "",
