@@ -58,6 +58,10 @@ public:
     PrivateDir(const PrivateDir&) = delete;
     PrivateDir& operator=(const PrivateDir&) = delete;
     ~PrivateDir() {
+        if (SourceSysRPM::keepFullListFile) {
+            Log::stream(1, true) << "The system packages list is kept in " << file();
+            return;
+        }
         unlink(file().c_str());
         rmdir(path.c_str());
     }
@@ -68,6 +72,8 @@ private:
 };
 
 } // namespace
+
+bool SourceSysRPM::keepFullListFile = false;
 
 SourceSysRPM::SourceSysRPM(Repository* repository) : Source(repository) {}
 

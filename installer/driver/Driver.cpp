@@ -11,14 +11,12 @@
 #include "common/runtime/exec.h"
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
-#include "installer/catalogue/BuildManager.h"
+#include "installer/driver/CommandLineMode.h"
 #include "installer/driver/Options.h"
 #include "installer/driver/ReportError.h"
 #include "installer/driver/Reporter.h"
 #include "installer/driver/SystemExit.h"
 #include "installer/patches/SelfUpgrade.h"
-#include "installer/sources/FileFetcher.h"
-#include "installer/sources/SourceUrl.h"
 #include "installer/sources/http_error.h"
 
 #include <boost/program_options/errors.hpp>
@@ -212,27 +210,10 @@ std::unique_ptr<Lock> moveToBackgroundIfAsked(const Options& options) {
     }
 }
 
-[[noreturn]] void notBuilt(const char* mode) {
-    throw error(error::internal, 1, 1, 3) << "The " << mode << " is not available in this build of "
-                                          << Messages().getMessage("Dizadizezeroz") << ".";
-}
-
-// A catalogue that demands another installer version restarts the run in that version.
-std::unique_ptr<BuildManager> loadCatalogue(const Options& options, FileFetcher& fetcher) {
-    try {
-        return std::make_unique<BuildManager>(fetcher, locationBaseName(options.source.str()));
-    } catch (const SelfUpgrade::NeedSelfUpgrade&) {
-        SelfUpgrade::download_new_version(options.source);
-        SelfUpgrade::do_restart(Options::savedArgv());
-    }
-}
-
 // The command-line mode marks the shared progress record failed for every way it fails.
-void runCommandLine(const Options& options) {
+void runCommandLineMode(const Options& options) {
     try {
-        FileFetcher fetcher(parentLocation(options.source.str()), options.target);
-        const std::unique_ptr<BuildManager> catalogue = loadCatalogue(options, fetcher);
-        notBuilt("command-line mode");
+        runCommandLine(options);
     } catch (const error& e) {
         ReportError::sendFailure(e);
         Progress::fail(e.getReport());
@@ -262,7 +243,7 @@ void runMode(const Options& options) {
         Log::setConsoleMode(true);
         notBuilt("console wizard");
     case Options::mode_command_line:
-        runCommandLine(options);
+        runCommandLineMode(options);
         Progress::finish();
         break;
     case Options::mode_web:
@@ -333,6 +314,11 @@ bool isDefaultServerNotFound(const error& e) {
 }
 
 } // namespace
+
+void notBuilt(const char* mode) {
+    throw error(error::internal, 1, 1, 3) << "The " << mode << " is not available in this build of "
+                                          << Messages().getMessage("Dizadizezeroz") << ".";
+}
 
 const Options* builtSettings() {
     return settings;

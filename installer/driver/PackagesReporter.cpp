@@ -22,14 +22,15 @@ struct Group {
     int64_t bytes = 0;
 };
 
-bool planHasName(const std::vector<Package*>& plan, const Package* package) {
+bool planHasName(const std::vector<const Package*>& plan, const Package* package) {
     return std::any_of(plan.begin(), plan.end(),
                        [&](const Package* p) { return p->getName() == package->getName(); });
 }
 
 } // namespace
 
-PackagesReporter::PackagesReporter(const std::vector<Package*>& plan, const Repository* repository, bool xml)
+PackagesReporter::PackagesReporter(const std::vector<const Package*>& plan, const Repository* repository,
+                                   bool xml)
     : Reporter(ok, ""), plan(plan), repository(repository), xml(xml) {}
 
 std::vector<PackagesReporter::entry_t> PackagesReporter::entries() const {

@@ -15,7 +15,7 @@ public:
     enum action_t { install = 0, upgrade = 1, remove = 2 };
     using entry_t = std::pair<const Package*, action_t>;
 
-    PackagesReporter(const std::vector<Package*>& plan, const Repository* repository, bool xml);
+    PackagesReporter(const std::vector<const Package*>& plan, const Repository* repository, bool xml);
 
     std::ostream& put(std::ostream& out) const override;
 
@@ -26,7 +26,7 @@ private:
     void putText(std::ostream& out) const;
     void putXml(std::ostream& out) const;
 
-    const std::vector<Package*>& plan;
+    const std::vector<const Package*>& plan;
     checked_pointer<const Repository> repository;
     bool xml;
 };

@@ -135,7 +135,7 @@ void ReportError::set_source_url(const std::string& url) {
     values().sourceUrl = url;
 }
 
-void ReportError::set_packages(const std::vector<Package*>& plan, const Repository* repository) {
+void ReportError::set_packages(const std::vector<const Package*>& plan, const Repository* repository) {
     std::ostringstream text;
     PackagesReporter(plan, repository, false).put(text);
     std::lock_guard<std::mutex> hold(valuesLock);

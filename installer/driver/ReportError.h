@@ -50,7 +50,7 @@ public:
     static void set_ai_version(const std::string& version, const std::string& revision);
     static void set_source_url(const std::string& url);
     // The plan's text listing, whatever the run's output mode.
-    static void set_packages(const std::vector<Package*>& plan, const Repository* repository);
+    static void set_packages(const std::vector<const Package*>& plan, const Repository* repository);
     // The releases and components the run is about to change, once the selection is final.
     static void set_components(BuildManager* catalogue, ComponentManager* components);
     static void set_product_version(const std::string& productId, const std::string& version);

@@ -199,6 +199,9 @@ void DebianAPTConfigurator::collectSourceLines(std::vector<std::string>& tempora
                                                std::vector<std::string>& persistent) {
     const bool checksOff = Options::instance().skipGpgCheck;
     productUris.clear();
+    // Removing everything leaves no source of ours to list.
+    if (!sources.hasAptSources())
+        return;
     for (const SourceManager::AptSource& record : sources.getAptSources()) {
         std::string line = getSourceLine(record.apt_repository, record.source, record.base_dir);
         const bool trusted = checksOff || !record.gpgCheck;

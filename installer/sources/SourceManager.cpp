@@ -97,6 +97,17 @@ void SourceManager::addExtensionSource(ComponentManager* components) {
 }
 
 SourceManager::apt_sources_t SourceManager::getAptSources() const {
+    apt_sources_t records = collectAptSources();
+    if (records.empty())
+        throw internal_error(unit, 196);
+    return records;
+}
+
+bool SourceManager::hasAptSources() const {
+    return !collectAptSources().empty();
+}
+
+SourceManager::apt_sources_t SourceManager::collectAptSources() const {
     apt_sources_t records;
     for (const boost::shared_ptr<Source>& source : sources) {
         const auto dist = boost::dynamic_pointer_cast<const SourceDistMoxel>(source);
@@ -114,8 +125,6 @@ SourceManager::apt_sources_t SourceManager::getAptSources() const {
             records.push_back({facts.apt_repository, facts.persistent_apt_source, facts.os_release_name,
                                owner._base_dir, true, dist->getGpgCheck()});
     }
-    if (records.empty())
-        throw internal_error(unit, 196);
     return records;
 }
 

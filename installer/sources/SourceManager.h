@@ -51,6 +51,8 @@ public:
     // The records of the dist sources' apt_source and persistent_apt_source; raises an internal
     // error when there is none at all.
     apt_sources_t getAptSources() const;
+    // False once every build with APT sources was dropped, as when a product is removed entirely.
+    bool hasAptSources() const;
     const sources_t& getSources() const { return sources; }
 
     // Keeps the archive of the highest version; an equal version takes the newer path.
@@ -69,6 +71,8 @@ public:
 
 private:
     struct Bookkeeping;
+
+    apt_sources_t collectAptSources() const;
 
     Repository* repository;
     sources_t sources;

@@ -206,6 +206,28 @@ bool leftovers() {
     return rc == 0;
 }
 
+TEST(SourceSysSandboxTest, RpmFullListStaysInItsPrivateFileWhenAsked) {
+    setenv("LC_ALL", "C", 1);
+    testsupport::TempDir dir;
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    RpmDatabase database(dir);
+    ASSERT_EQ(database.install("moxeltest-base", "1.5", "", {{"/opt/moxeltest/base.txt", "base\\n"}}), 0);
+
+    SourceSysRPM::keepFullListFile = true;
+    Repository repository;
+    SourceSysRPM source(&repository);
+    repository.getFull();
+    glob_t found{};
+    ASSERT_EQ(glob("/tmp/moxel-installed.*/system_packages.cache", 0, nullptr, &found), 0);
+    ASSERT_EQ(found.gl_pathc, 1u);
+    const std::string kept = found.gl_pathv[0];
+    globfree(&found);
+    struct stat status {};
+    ASSERT_EQ(stat(kept.substr(0, kept.rfind('/')).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_THAT(testsupport::readFile(kept), ::testing::HasSubstr("N:moxeltest-base\n"));
+}
+
 TEST(SourceSysSandboxTest, RpmSourceReadsBrieflyThenCompletesTheSamePackages) {
     setenv("LC_ALL", "C", 1);
     testsupport::TempDir dir;

@@ -24,7 +24,7 @@ protected:
         return package;
     }
 
-    std::string printed(const std::vector<Package*>& plan, bool xml) const {
+    std::string printed(const std::vector<const Package*>& plan, bool xml) const {
         std::ostringstream out;
         PackagesReporter(plan, &repository, xml).put(out);
         return out.str();
