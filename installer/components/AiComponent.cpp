@@ -189,6 +189,10 @@ bool AiComponent::isInstalled() const {
     return status == UPGRADE || status == UP2DATE;
 }
 
+bool AiComponent::isVisible() const {
+    return !hidden || (showInstalledHidden && isInstalled());
+}
+
 bool AiComponent::isMarkedForRemove() const {
     return requestMode == REQ_REMOVE && isInstalled();
 }

@@ -87,6 +87,8 @@ public:
     void setRequired();
 
     bool isInstalled() const;
+    // Shown in lists: not hidden, or installed and shown as such.
+    bool isVisible() const;
     bool isMarkedForRemove() const;
     bool isMarkedForInstall() const;
     bool willBeInstalled() const;

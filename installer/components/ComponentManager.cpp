@@ -151,7 +151,7 @@ void ComponentManager::markComponents(nodes_t::const_iterator first, nodes_t::co
             component = std::dynamic_pointer_cast<AiComponent>(node);
         if (!component)
             throw internal_error(unit, 1170);
-        if (visibleOnly && component->hidden && !(component->showInstalledHidden && component->isInstalled()))
+        if (visibleOnly && !component->isVisible())
             continue;
         if (component->getInstallMode() == AiComponent::NOT_AVAILABLE)
             continue;

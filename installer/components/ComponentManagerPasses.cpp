@@ -211,7 +211,7 @@ std::pair<int, int>& ComponentManager::SelectedCounter::top() {
 void ComponentManager::SelectedCounter::visit(const comp_ptr_t& component) {
     if (inRadioGroup || component->getProductId() != productId)
         return;
-    if (component->hidden && !(component->showInstalledHidden && component->isInstalled()))
+    if (!component->isVisible())
         return;
     std::pair<int, int>& count = top();
     ++count.second;
@@ -225,6 +225,8 @@ void ComponentManager::SelectedCounter::beginRadioGroup(const std::shared_ptr<Ai
 
 void ComponentManager::SelectedCounter::endRadioGroup(const std::shared_ptr<AiRadioGroup>& group) {
     inRadioGroup = false;
+    if (group->getProductId() != productId)
+        return;
     std::pair<int, int>& count = top();
     ++count.second;
     if (group->hasWillBeInstalled())

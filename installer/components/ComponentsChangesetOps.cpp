@@ -100,8 +100,7 @@ void ComponentsChangeset::MarkAllComponents::mark(nodes_t::const_iterator first,
                     record(effective);
             }
         } else if (const comp_ptr_t component = std::dynamic_pointer_cast<AiComponent>(node)) {
-            if (skipHidden && component->hidden &&
-                !(component->showInstalledHidden && component->isInstalled()))
+            if (skipHidden && !component->isVisible())
                 continue;
             record(component);
         } else {

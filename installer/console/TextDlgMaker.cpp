@@ -1,9 +1,12 @@
 #include "installer/console/TextDlgMaker.h"
 
 #include "installer/console/TextDlgAdvSettings.h"
+#include "installer/console/TextDlgComponents.h"
 #include "installer/console/TextDlgHello.h"
 #include "installer/console/TextDlgInstTypes.h"
 #include "installer/console/TextDlgMessage.h"
+#include "installer/console/TextDlgOptions.h"
+#include "installer/console/TextDlgPackages.h"
 #include "installer/console/TextDlgPrompt.h"
 #include "installer/console/TextDlgReleases.h"
 #include "installer/console/TextDlgYesNo.h"
@@ -25,6 +28,18 @@ std::unique_ptr<DlgReleases> TextDlgMaker::releases(BuildManager* catalogue, Rep
 
 std::unique_ptr<DlgInstTypes> TextDlgMaker::instTypes(BuildManager* catalogue, ComponentManager* manager) {
     return std::make_unique<TextDlgInstTypes>(catalogue, manager);
+}
+
+std::unique_ptr<DlgComponents> TextDlgMaker::components(ComponentManager* manager, BuildManager* catalogue) {
+    return std::make_unique<TextDlgComponents>(manager, catalogue);
+}
+
+std::unique_ptr<DlgOptions> TextDlgMaker::options(ParamManager* params, Repository* repository) {
+    return std::make_unique<TextDlgOptions>(params, repository);
+}
+
+std::unique_ptr<DlgPackages> TextDlgMaker::packages(const cpkgs_t* packages, Repository* repository) {
+    return std::make_unique<TextDlgPackages>(packages, repository);
 }
 
 std::unique_ptr<DlgYesNo> TextDlgMaker::yesNoDefaultYes(const std::string& text) {

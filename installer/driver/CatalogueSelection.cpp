@@ -8,7 +8,9 @@
 #include "common/runtime/Opsys.h"
 #include "common/runtime/error.h"
 #include "installer/catalogue/BuildManager.h"
+#include "installer/catalogue/ProductInf3FileGuard.h"
 #include "installer/components/AiComponent.h"
+#include "installer/components/BuildLoader.h"
 #include "installer/components/ComponentManager.h"
 #include "installer/components/ComponentManagerPasses.h"
 #include "installer/components/ComponentsChangeset.h"
@@ -16,6 +18,7 @@
 #include "installer/driver/Options.h"
 #include "installer/engine/SystemSpecificConfigurator.h"
 #include "installer/patches/MicroUpdateManager.h"
+#include "installer/patches/SelfUpgrade.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceUrl.h"
 
@@ -40,6 +43,8 @@ void markByName(ComponentManager& tree, ComponentsChangeset& changeset, const st
     tree.accept(marker);
 }
 
+} // namespace
+
 std::string quotedNames(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names)
@@ -47,7 +52,24 @@ std::string quotedNames(const std::vector<std::string>& names) {
     return text;
 }
 
-} // namespace
+void restartingForSelfUpgrade(const SourceUrl& source, const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const SelfUpgrade::NeedSelfUpgrade&) {
+        SelfUpgrade::download_new_version(source);
+        SelfUpgrade::do_restart(Options::savedArgv());
+    }
+}
+
+void loadComponentTree(BuildManager& catalogue, Repository& repository, ComponentManager& components,
+                       FileFetcher& fetcher, SourceManager& sources, ParamManager& settings,
+                       MicroUpdateManager& patches,
+                       std::vector<boost::shared_ptr<ProductInf3FileGuard>>& fileGuards) {
+    BuildLoader loader(&repository, &components, &fetcher, &sources, &settings, &patches, &fileGuards);
+    loader.skipPagewrightComponent = catalogue.isProductSelected("pagewright");
+    catalogue.accept(loader);
+    loader.commit();
+}
 
 void attachSystemPackageSource(Repository& repository, bool warnIfPresent) {
     std::unique_ptr<Source>& reader = systemPackageSource();

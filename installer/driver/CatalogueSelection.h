@@ -1,5 +1,8 @@
 #pragma once
 
+#include <boost/shared_ptr.hpp>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,8 +11,12 @@ class BuildManager;
 class ComponentManager;
 class FileFetcher;
 class MicroUpdateManager;
+class ParamManager;
+class ProductInf3FileGuard;
 class Repository;
 struct ReleaseSelector;
+class SourceManager;
+class SourceUrl;
 class SystemSpecificConfigurator;
 
 namespace driver {
@@ -24,6 +31,20 @@ void attachSystemPackageSource(Repository& repository, bool warnIfPresent);
 void loadCatalogue(const std::string& source, const std::string& target,
                    std::unique_ptr<Repository>& repository, std::unique_ptr<FileFetcher>& fetcher,
                    std::unique_ptr<BuildManager>& catalogue);
+
+// Runs the step; when the catalogue demands another installer version, fetches it and restarts the
+// run in it.
+void restartingForSelfUpgrade(const SourceUrl& source, const std::function<void()>& step);
+
+// Builds the component trees, settings and patch data of the selected releases. The site builder's
+// component of the base product is left out when the site-builder product is selected.
+void loadComponentTree(BuildManager& catalogue, Repository& repository, ComponentManager& components,
+                       FileFetcher& fetcher, SourceManager& sources, ParamManager& settings,
+                       MicroUpdateManager& patches,
+                       std::vector<boost::shared_ptr<ProductInf3FileGuard>>& fileGuards);
+
+// Each name as a blank and the name in single quotes, for the log.
+std::string quotedNames(const std::vector<std::string>& names);
 
 // The id of the release that the selector stands for.
 std::string selectProductRelease(const ReleaseSelector& selector, const BuildManager& catalogue);

@@ -13,7 +13,6 @@
 #include "installer/catalogue/ProductInf3FileGuard.h"
 #include "installer/catalogue/Release.h"
 #include "installer/components/AiComponent.h"
-#include "installer/components/BuildLoader.h"
 #include "installer/components/ComponentManager.h"
 #include "installer/components/ComponentManagerPasses.h"
 #include "installer/components/ParamManager.h"
@@ -37,7 +36,6 @@
 #include "installer/engine/RepositoryProcessor.h"
 #include "installer/engine/RunStageActions.h"
 #include "installer/patches/MicroUpdateManager.h"
-#include "installer/patches/SelfUpgrade.h"
 #include "installer/sources/FileFetcher.h"
 #include "installer/sources/SourceManager.h"
 #include "installer/sources/SourceUrl.h"
@@ -87,16 +85,6 @@ void checkHostName() {
     } catch (const error& e) {
         Log::stream(0, true) << Messages().format("ignored_hostname_chk", e.getText());
         util::set_env("MOXEL_DISABLE_HOSTNAME_CHECKING", "1");
-    }
-}
-
-// A catalogue or build description that demands another installer version restarts the run in it.
-template <typename Step> void restartingForSelfUpgrade(const Options& options, Step step) {
-    try {
-        step();
-    } catch (const SelfUpgrade::NeedSelfUpgrade&) {
-        SelfUpgrade::download_new_version(options.source);
-        SelfUpgrade::do_restart(Options::savedArgv());
     }
 }
 
@@ -236,7 +224,7 @@ void runCommandLine(const Options& options) {
     ReportError::set_source_url(options.source.str());
     auto fetcher = std::make_unique<FileFetcher>(parentLocation(options.source.str()), options.target);
     std::unique_ptr<BuildManager> catalogue;
-    restartingForSelfUpgrade(options, [&] {
+    restartingForSelfUpgrade(options.source, [&] {
         catalogue = std::make_unique<BuildManager>(*fetcher, locationBaseName(options.source.str()));
     });
 
@@ -267,12 +255,9 @@ void runCommandLine(const Options& options) {
     ParamManager settings;
     MicroUpdateManager patches(fetcher.get(), &components);
     std::vector<boost::shared_ptr<ProductInf3FileGuard>> fileGuards;
-    restartingForSelfUpgrade(options, [&] {
-        BuildLoader loader(repository.get(), &components, fetcher.get(), &sources, &settings, &patches,
-                           &fileGuards);
-        loader.skipPagewrightComponent = catalogue->isProductSelected("pagewright");
-        catalogue->accept(loader);
-        loader.commit();
+    restartingForSelfUpgrade(options.source, [&] {
+        loadComponentTree(*catalogue, *repository, components, *fetcher, sources, settings, patches,
+                          fileGuards);
     });
     if (options.command == Options::cmd_show_installation_types)
         printListing(InstallationTypesReporter(&components));

@@ -12,6 +12,7 @@
 #include "common/runtime/tinybind.h"
 #include "common/runtime/util.h"
 #include "installer/driver/CommandLineMode.h"
+#include "installer/driver/ConsoleWizard.h"
 #include "installer/driver/Options.h"
 #include "installer/driver/ReportError.h"
 #include "installer/driver/Reporter.h"
@@ -241,7 +242,9 @@ void runMode(const Options& options) {
     switch (options.runMode) {
     case Options::mode_console:
         Log::setConsoleMode(true);
-        notBuilt("console wizard");
+        work_interactive();
+        Progress::finish();
+        break;
     case Options::mode_command_line:
         runCommandLineMode(options);
         Progress::finish();

@@ -18,8 +18,8 @@ using testsupport::caught;
 using testsupport::makeBuild;
 using testsupport::makeComponent;
 using testsupport::makeRadio;
-using testsupport::namesOf;
 using testsupport::makeSub;
+using testsupport::namesOf;
 
 namespace {
 
@@ -343,10 +343,16 @@ TEST_F(PassesTest, SelectionsAreCountedPerGroupForOneProduct) {
     auto web = makeRadio(
         build, "web", {makeComponent(build, "apache", AiComponent::UPGRADE), makeComponent(build, "nginx")});
     auto dns = makeRadio(build, "dns", {makeComponent(build, "bind"), makeComponent(build, "pdns")});
+    const boost::shared_ptr<Build> sitebuilder = makeBuild("sitebuilder");
+    auto foreignRadio =
+        makeRadio(sitebuilder, "themes", {makeComponent(sitebuilder, "light", AiComponent::UP2DATE)});
     manager.nodes = {
-        installed, plain, foreign,
+        installed,
+        plain,
+        foreign,
         makeSub(build, "extras", {chosen, hidden, shown, shownButAbsent, makeSub(build, "inner", {web})}),
-        dns};
+        dns,
+        foreignRadio};
 
     ComponentManager::SelectedCounter counter("moxel");
     manager.accept(counter);

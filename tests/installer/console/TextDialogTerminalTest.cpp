@@ -2,30 +2,31 @@
 // dialog, types into it with send-keys and reads the screen with capture-pane.
 
 #include "common/runtime/error.h"
+#include "common/runtime/util.h"
 #include "installer/console/DlgHello.h"
 #include "installer/console/DlgMaker.h"
 #include "installer/console/TextDialog.h"
 #include "installer/driver/Options.h"
 #include "tests/support/DebugLog.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Terminal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testsupport::Terminal;
 
 namespace {
 
@@ -37,68 +38,26 @@ public:
     static std::string ask() { return readNewPassword("Password", ""); }
 };
 
-std::string shellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string selfPath() {
     std::vector<char> path(4096);
     const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
     return length > 0 ? std::string(path.data(), static_cast<size_t>(length)) : std::string();
 }
 
-// One tmux server of the test's own, ended with the test.
-class Terminal {
-public:
-    Terminal() : socket(dir.file("tmux.sock")) {}
-    ~Terminal() { tmux("kill-server"); }
-
-    // Runs this test again as the child inside a new terminal. After the child the shell prints its
-    // exit status and whether the terminal echoes input again, then waits.
-    void start(const std::string& page, const std::string& resultFile) {
-        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
-                                 std::string(".") +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        const std::string child =
-            std::string(childVariable) + "=" + page + " MOXEL_TERMINAL_RESULT=" + shellQuote(resultFile) +
-            " " + shellQuote(selfPath()) + " --gtest_filter=" + test +
-            " >/dev/null; echo; echo EXIT:$?; "
-            "stty -a | tr ' ;' '\\n\\n' | grep -x -e echo -e -echo; echo END; exec sleep 600";
-        // The child's test output goes away; the dialog writes to the terminal itself.
-        ASSERT_EQ(tmux("new-session -d -x 120 -y 40 " + shellQuote("exec sh -c " + shellQuote(child))), 0);
-    }
-
-    int sendKeys(const std::string& keys) { return tmux("send-keys " + keys); }
-
-    std::string screen() {
-        const std::string out = dir.file("screen.txt");
-        tmux("capture-pane -p -J -S - > " + shellQuote(out));
-        return testsupport::readFile(out);
-    }
-
-    // The screen once it shows the text; what it shows after a bounded number of looks otherwise.
-    std::string waitFor(const std::string& text) {
-        std::string shown;
-        for (int look = 0; look < 200; ++look) {
-            shown = screen();
-            if (shown.find(text) != std::string::npos)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return shown;
-    }
-
-private:
-    int tmux(const std::string& arguments) {
-        return std::system(("tmux -S " + shellQuote(socket) + " " + arguments + " 2>/dev/null").c_str());
-    }
-
-    testsupport::TempDir dir;
-    std::string socket;
-};
+// Runs this test again as the child inside a new terminal. After the child the shell prints its exit
+// status and whether the terminal echoes input again, then waits.
+void startChild(Terminal& terminal, const std::string& page, const std::string& resultFile) {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
+                             std::string(".") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string child =
+        std::string(childVariable) + "=" + page + " MOXEL_TERMINAL_RESULT=" + util::shell_quote(resultFile) +
+        " " + util::shell_quote(selfPath()) + " --gtest_filter=" + test +
+        " >/dev/null; echo; echo EXIT:$?; "
+        "stty -a | tr ' ;' '\\n\\n' | grep -x -e echo -e -echo; echo END; exec sleep 600";
+    // The child's test output goes away; the dialog writes to the terminal itself.
+    ASSERT_EQ(terminal.run(child), 0);
+}
 
 // The child's side: the dialog on the terminal's standard input and output.
 void runChild(const std::string& page) {
@@ -139,7 +98,7 @@ TEST_F(TerminalTest, PasswordIsNotEchoed) {
     if (isChild())
         return;
     Terminal terminal;
-    terminal.start("password", resultFile);
+    startChild(terminal, "password", resultFile);
     EXPECT_THAT(terminal.waitFor("Password: "), HasSubstr("Password: "));
     terminal.sendKeys("-l S3cret-word");
     terminal.sendKeys("Enter");
@@ -164,7 +123,7 @@ TEST_F(TerminalTest, EndOfInputEndsThePage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.page);
         Terminal terminal;
-        terminal.start(c.page, resultFile);
+        startChild(terminal, c.page, resultFile);
         EXPECT_THAT(terminal.waitFor(c.prompt), HasSubstr(c.prompt));
         terminal.sendKeys("C-d");
         const std::string screen = terminal.waitFor("END");

@@ -184,7 +184,6 @@ TEST(InstallerBinarySandboxTest, ResultRecordsAndExitCodes) {
 
 TEST(InstallerBinarySandboxTest, ModesNotBuiltYetEndWithAClassifiedError) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "console wizard"},
         {{"--web-interface", "--without-ssl"}, "web interface back end"},
     };
     for (const auto& c : cases) {
