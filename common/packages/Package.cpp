@@ -166,21 +166,45 @@ const std::string& Package::getFileName() const {
     return fileName;
 }
 
+Package::Extras& Package::ownExtras() {
+    if (!extras)
+        extras = std::make_unique<Extras>();
+    return *extras;
+}
+
+const Package::Extras& Package::readExtras() const {
+    static const Extras none;
+    return extras ? *extras : none;
+}
+
 const TiXmlElement* Package::getXml() const {
-    return checked_pointer<const TiXmlElement>(xml.get()).get();
+    return checked_pointer<const TiXmlElement>(readExtras().xml.get()).get();
 }
 
 void Package::setXml(const TiXmlElement& element) {
-    xml = std::make_unique<TiXmlElement>(element);
+    ownExtras().xml = std::make_unique<TiXmlElement>(element);
+}
+
+const std::map<std::string, std::string>& Package::getProperties() const {
+    return readExtras().properties;
 }
 
 std::string Package::getProperty(const std::string& propertyName) const {
+    const auto& properties = getProperties();
     auto found = properties.find(propertyName);
     return found == properties.end() ? "" : found->second;
 }
 
 void Package::setProperty(const std::string& propertyName, const std::string& value) {
-    properties[propertyName] = value;
+    ownExtras().properties[propertyName] = value;
+}
+
+const std::vector<ActionsSequence*>& Package::getActions() const {
+    return readExtras().actions;
+}
+
+const std::set<std::string>& Package::getClasses() const {
+    return readExtras().classes;
 }
 
 void Package::addRequire(const std::string& text) {
@@ -227,6 +251,7 @@ bool Package::requiresPackage(const Package* other) const {
 }
 
 void Package::parseRequires() {
+    const TiXmlElement* xml = readExtras().xml.get();
     if (!xml)
         throw internal_error("common/Package", 573);
     Log::stream(3, true) << "debug: Package::parseRequires " << name << " filename " << fileName;
@@ -279,8 +304,8 @@ std::string Package::evaluateString(const std::string& text) const {
         if (close == std::string::npos)
             break;
         std::string propertyName = result.substr(open + 1, close - open - 1);
-        auto found = properties.find(propertyName);
-        if (found == properties.end()) {
+        auto found = getProperties().find(propertyName);
+        if (found == getProperties().end()) {
             Log::stream(3, true) << "debug: Package::evaluateString: undefined property " << propertyName
                                  << " in expression " << text;
             position = close;

@@ -84,14 +84,14 @@ public:
     const TiXmlElement* getXml() const;
     void setXml(const TiXmlElement& element);
 
-    const std::map<std::string, std::string>& getProperties() const { return properties; }
+    const std::map<std::string, std::string>& getProperties() const;
     // "" when unset.
     std::string getProperty(const std::string& propertyName) const;
     void setProperty(const std::string& propertyName, const std::string& value);
 
     // Not owned.
-    const std::vector<ActionsSequence*>& getActions() const { return actions; }
-    void addActions(ActionsSequence* sequence) { actions.push_back(sequence); }
+    const std::vector<ActionsSequence*>& getActions() const;
+    void addActions(ActionsSequence* sequence) { ownExtras().actions.push_back(sequence); }
 
     // Entries by index; empty past the end.
     std::shared_ptr<Dependency> getRequire(size_t index) const { return at(requireList, index); }
@@ -117,8 +117,8 @@ public:
     // Reads the dependency children of the package's own XML element.
     void parseRequires();
 
-    const std::set<std::string>& getClasses() const { return classes; }
-    void addClass(const std::string& className) { classes.insert(className); }
+    const std::set<std::string>& getClasses() const;
+    void addClass(const std::string& className) { ownExtras().classes.insert(className); }
 
     Source* getSource() const { return source; }
     void setSource(Source* origin) { source = origin; }
@@ -136,9 +136,20 @@ protected:
     void readFileStat();
 
 private:
+    // Fields that packages of builds and catalogues have and the many packages of package lists do not.
+    struct Extras {
+        std::unique_ptr<TiXmlElement> xml;
+        std::map<std::string, std::string> properties;
+        std::vector<ActionsSequence*> actions;
+        std::set<std::string> classes;
+    };
+
     static std::shared_ptr<Dependency> at(const dependencies_t& list, size_t index) {
         return index < list.size() ? list[index] : nullptr;
     }
+    Extras& ownExtras();
+    // A shared empty set of extras when the package has none.
+    const Extras& readExtras() const;
 
     PooledString name;
     std::unique_ptr<Version> version;
@@ -149,14 +160,11 @@ private:
     mutable std::string fileName;
     int64_t installTime = 0;
     int64_t size = 0;
-    std::unique_ptr<TiXmlElement> xml;
-    std::map<std::string, std::string> properties;
-    std::vector<ActionsSequence*> actions;
+    std::unique_ptr<Extras> extras;
     dependencies_t requireList;
     dependencies_t provideList;
     dependencies_t conflictList;
     dependencies_t obsoleteList;
-    std::set<std::string> classes;
     Source* source = nullptr;
     mutable std::shared_ptr<Dependency> selfProvide;
 };

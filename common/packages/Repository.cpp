@@ -134,32 +134,204 @@ struct Repository::ProvidesIndex {
     ProvidesIndex() { byName.reserve(0x40000); }
 };
 
-// Pairs of packages and the reverse pairs, each pair at most once.
-struct Repository::Relations {
-    std::unordered_map<const Package*, packages_t> forward;
-    std::unordered_map<const Package*, packages_t> backward;
-    std::unordered_set<std::pair<const Package*, const Package*>, PairHash> pairs;
+// 32-bit numbers for packages: the packages of a list by position, any other package met later
+// (one the list no longer holds) after them.
+struct Repository::PackageNumbers {
+    static constexpr uint32_t none = UINT32_MAX;
 
-    bool has(const Package* a, const Package* b) const { return pairs.count({a, b}) != 0; }
-    void add(Package* a, Package* b) {
-        if (!pairs.insert({a, b}).second)
-            return;
-        forward[a].push_back(b);
-        backward[b].push_back(a);
+    std::vector<Package*> packages;
+    // The listed packages by address, for lookups.
+    std::vector<std::pair<const Package*, uint32_t>> byAddress;
+    std::unordered_map<const Package*, uint32_t> others;
+
+    explicit PackageNumbers(const PackageList& list) {
+        packages.assign(list.begin(), list.end());
+        byAddress.reserve(packages.size());
+        for (uint32_t i = 0; i < packages.size(); ++i)
+            byAddress.emplace_back(packages[i], i);
+        std::sort(byAddress.begin(), byAddress.end());
     }
-    static packages_t get(const std::unordered_map<const Package*, packages_t>& map, const Package* package) {
-        auto found = map.find(package);
-        return found == map.end() ? packages_t() : found->second;
+    uint32_t find(const Package* package) const {
+        auto at = std::lower_bound(byAddress.begin(), byAddress.end(), std::make_pair(package, uint32_t(0)));
+        if (at != byAddress.end() && at->first == package)
+            return at->second;
+        auto other = others.find(package);
+        return other == others.end() ? none : other->second;
+    }
+    uint32_t number(Package* package) {
+        uint32_t found = find(package);
+        if (found != none)
+            return found;
+        others.emplace(package, uint32_t(packages.size()));
+        packages.push_back(package);
+        return uint32_t(packages.size() - 1);
     }
 };
 
-struct Repository::RequireLinks {
-    struct Entry {
-        // Held so that the address stays this requirement's while the entry lives.
-        std::shared_ptr<Dependency> requirement;
-        std::vector<std::weak_ptr<Dependency>> providers;
+// Pairs of packages and the reverse pairs, each pair at most once, each side's partners in the
+// order their pairs were first added. Collected with add, then sealed into two flat tables.
+struct Repository::Relations {
+    explicit Relations(std::shared_ptr<PackageNumbers> numbers) : numbers(std::move(numbers)) {}
+
+    void add(Package* a, Package* b) { pending.emplace_back(numbers->number(a), numbers->number(b)); }
+    void seal() {
+        // The first of equal pairs stays.
+        std::vector<uint32_t> order(pending.size());
+        for (uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [this](uint32_t x, uint32_t y) { return pending[x] < pending[y]; });
+        std::vector<bool> kept(pending.size(), false);
+        for (size_t i = 0; i < order.size(); ++i)
+            kept[order[i]] = i == 0 || pending[order[i]] != pending[order[i - 1]];
+        order = {};
+        const size_t count = numbers->packages.size();
+        forward.fill(pending, kept, count, [](const Pair& pair) { return pair; });
+        backward.fill(pending, kept, count, [](const Pair& pair) { return Pair(pair.second, pair.first); });
+        pending = {};
+    }
+    bool has(const Package* a, const Package* b) const {
+        const uint32_t from = numbers->find(a);
+        const uint32_t to = numbers->find(b);
+        if (from == PackageNumbers::none || to == PackageNumbers::none)
+            return false;
+        const auto span = forward.span(from);
+        return std::find(span.first, span.second, to) != span.second;
+    }
+    packages_t partnersOf(const Package* package, bool reverse) const {
+        packages_t result;
+        const uint32_t number = numbers->find(package);
+        if (number == PackageNumbers::none)
+            return result;
+        const auto span = (reverse ? backward : forward).span(number);
+        result.reserve(size_t(span.second - span.first));
+        for (auto at = span.first; at != span.second; ++at)
+            result.push_back(numbers->packages[*at]);
+        return result;
+    }
+
+private:
+    using Pair = std::pair<uint32_t, uint32_t>;
+
+    // The partners of package n are partners[offsets[n]] up to partners[offsets[n + 1]].
+    struct Table {
+        std::vector<uint32_t> offsets;
+        std::vector<uint32_t> partners;
+
+        template <class Orient>
+        void fill(const std::vector<Pair>& pairs, const std::vector<bool>& kept, size_t count,
+                  Orient orient) {
+            offsets.assign(count + 1, 0);
+            for (size_t i = 0; i < pairs.size(); ++i)
+                if (kept[i])
+                    ++offsets[orient(pairs[i]).first + 1];
+            for (size_t n = 0; n < count; ++n)
+                offsets[n + 1] += offsets[n];
+            partners.resize(offsets[count]);
+            std::vector<uint32_t> next(offsets.begin(), offsets.end() - 1);
+            for (size_t i = 0; i < pairs.size(); ++i)
+                if (kept[i]) {
+                    const Pair pair = orient(pairs[i]);
+                    partners[next[pair.first]++] = pair.second;
+                }
+        }
+        std::pair<const uint32_t*, const uint32_t*> span(uint32_t number) const {
+            if (number + 1 >= offsets.size())
+                return {nullptr, nullptr};
+            return {partners.data() + offsets[number], partners.data() + offsets[number + 1]};
+        }
     };
-    std::unordered_map<const Dependency*, Entry> byRequirement;
+
+    std::shared_ptr<PackageNumbers> numbers;
+    std::vector<Pair> pending;
+    Table forward;
+    Table backward;
+};
+
+// The providers of every linked requirement: an open-addressed table from the requirement's address
+// to its span in one flat list, where a provider is its package's number and its position in that
+// package's provides.
+struct Repository::RequireLinks {
+    struct Slot {
+        const Dependency* requirement = nullptr;
+        uint32_t offset = 0;
+        uint32_t count = 0;
+    };
+    struct Provider {
+        uint32_t package;
+        uint32_t position;
+    };
+
+    std::shared_ptr<PackageNumbers> numbers;
+    std::vector<Slot> slots;
+    size_t used = 0;
+    std::vector<Provider> providers;
+    // Provides their own package does not list.
+    std::vector<std::shared_ptr<Dependency>> strays;
+
+    explicit RequireLinks(std::shared_ptr<PackageNumbers> numbers) : numbers(std::move(numbers)) {
+        slots.resize(1024);
+    }
+
+    size_t home(const Dependency* requirement) const {
+        uint64_t key = reinterpret_cast<uintptr_t>(requirement);
+        return size_t((key * 0x9e3779b97f4a7c15ULL) >> 20) & (slots.size() - 1);
+    }
+    Slot& slotFor(const Dependency* requirement) {
+        size_t at = home(requirement);
+        while (slots[at].requirement && slots[at].requirement != requirement)
+            at = (at + 1) & (slots.size() - 1);
+        return slots[at];
+    }
+    const Slot* find(const Dependency* requirement) const {
+        for (size_t at = home(requirement);; at = (at + 1) & (slots.size() - 1)) {
+            if (slots[at].requirement == requirement)
+                return &slots[at];
+            if (!slots[at].requirement)
+                return nullptr;
+        }
+    }
+    void grow() {
+        std::vector<Slot> old(slots.size() * 2);
+        old.swap(slots);
+        for (const Slot& slot : old)
+            if (slot.requirement)
+                slotFor(slot.requirement) = slot;
+    }
+    // Links the requirement to the provides; a requirement linked before gets the new list.
+    void link(const Dependency* requirement, const std::vector<std::shared_ptr<Dependency>>& provides) {
+        if ((used + 1) * 4 > slots.size() * 3)
+            grow();
+        Slot& slot = slotFor(requirement);
+        if (!slot.requirement)
+            ++used;
+        slot = {requirement, uint32_t(providers.size()), uint32_t(provides.size())};
+        for (const auto& provide : provides) {
+            const uint32_t position = positionOf(*provide);
+            if (position != PackageNumbers::none) {
+                providers.push_back({numbers->number(owner(*provide)), position});
+            } else {
+                providers.push_back({PackageNumbers::none, uint32_t(strays.size())});
+                strays.push_back(provide);
+            }
+        }
+    }
+    // Where the provide stands in its package's provides; none when that list does not hold it.
+    static uint32_t positionOf(const Dependency& provide) {
+        const Package::dependencies_t& list = provide.getMaster()->getProvides();
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].get() == &provide)
+                return uint32_t(i);
+        return PackageNumbers::none;
+    }
+    std::shared_ptr<Dependency> provider(const Slot& slot, size_t index) const {
+        if (index >= slot.count)
+            return nullptr;
+        const Provider& at = providers[slot.offset + index];
+        if (at.package == PackageNumbers::none)
+            return strays[at.position];
+        return numbers->packages[at.package]->getProvide(at.position);
+    }
 };
 
 Repository::Repository()
@@ -371,11 +543,11 @@ Package* Repository::addRemoverFor(const std::string& name) {
     append(remover);
     // A stale obsoletes cache will take the remover in when it is rebuilt.
     if (!obsoleteCache.stale) {
-        Relations pairs;
-        obsoletesPass(remover, pairs);
-        for (const auto& entry : pairs.forward)
-            for (Package* obsoleted : entry.second)
-                removerObsoletes.emplace_back(remover, obsoleted);
+        obsoletesPass(remover, [this](Package* package, Package* obsoleted) {
+            const std::pair<Package*, Package*> pair(package, obsoleted);
+            if (std::find(removerObsoletes.begin(), removerObsoletes.end(), pair) == removerObsoletes.end())
+                removerObsoletes.push_back(pair);
+        });
     }
     Log::stream(3, true) << "addRemoverFor: add package for obsolete " << name;
     removers[name] = remover;
@@ -543,11 +715,14 @@ Repository::provides_t Repository::findProvides(const Dependency& dependency) co
 void Repository::resolveRequires() {
     linkRequirements();
     // The requirements' own lists answer callers that hold a package but no repository.
-    for (const auto& entry : links->byRequirement) {
-        Dependency& requirement = *entry.second.requirement;
+    for (const RequireLinks::Slot& slot : links->slots) {
+        if (!slot.requirement)
+            continue;
+        // Linked requirements are entries of listed packages, which never give them up.
+        Dependency& requirement = const_cast<Dependency&>(*slot.requirement);
         requirement.clearProviders();
-        for (const auto& provider : entry.second.providers)
-            if (std::shared_ptr<Dependency> provide = provider.lock())
+        for (size_t i = 0; i < slot.count; ++i)
+            if (std::shared_ptr<Dependency> provide = links->provider(slot, i))
                 requirement.addProvider(provide);
     }
 }
@@ -555,8 +730,9 @@ void Repository::resolveRequires() {
 void Repository::linkRequirements() const {
     Log::stream(3, true) << "Resolve requires dependencies in repository.";
     providesIndex();
-    auto relations = std::make_shared<Relations>();
-    auto fresh = std::make_shared<RequireLinks>();
+    auto numbers = std::make_shared<PackageNumbers>(getPackages());
+    auto relations = std::make_shared<Relations>(numbers);
+    auto fresh = std::make_shared<RequireLinks>(numbers);
     if (unresolved.use_count() != 1)
         unresolved = std::make_shared<unresolved_t>(*unresolved);
 
@@ -583,9 +759,7 @@ void Repository::linkRequirements() const {
                 package->removeRequire(i);
                 continue;
             }
-            RequireLinks::Entry& entry = fresh->byRequirement[requirement.get()];
-            entry.requirement = requirement;
-            entry.providers.assign(kept.begin(), kept.end());
+            fresh->link(requirement.get(), kept);
             if (!kept.empty()) {
                 for (const auto& provide : kept)
                     relations->add(owner(*provide), package);
@@ -601,28 +775,23 @@ void Repository::linkRequirements() const {
             ++i;
         }
     }
+    relations->seal();
     requirerCache.data = relations;
     requirerCache.stale = false;
     links = fresh;
 }
 
 std::shared_ptr<Dependency> Repository::getProvider(const Dependency& requirement, size_t index) const {
-    if (links) {
-        auto found = links->byRequirement.find(&requirement);
-        if (found != links->byRequirement.end()) {
-            const auto& providers = found->second.providers;
-            return index < providers.size() ? providers[index].lock() : nullptr;
-        }
-    }
+    if (links)
+        if (const RequireLinks::Slot* slot = links->find(&requirement))
+            return links->provider(*slot, index);
     return requirement.getProvider(index);
 }
 
 size_t Repository::getProviderCount(const Dependency& requirement) const {
-    if (links) {
-        auto found = links->byRequirement.find(&requirement);
-        if (found != links->byRequirement.end())
-            return found->second.providers.size();
-    }
+    if (links)
+        if (const RequireLinks::Slot* slot = links->find(&requirement))
+            return slot->count;
     return requirement.getProviderCount();
 }
 
@@ -645,7 +814,7 @@ const Repository::Relations& Repository::requirers() const {
 }
 
 Repository::packages_t Repository::getRequirers(const Package* package) const {
-    return Relations::get(requirers().forward, package);
+    return requirers().partnersOf(package, false);
 }
 
 const Repository::Relations& Repository::conflicts() const {
@@ -653,14 +822,21 @@ const Repository::Relations& Repository::conflicts() const {
         return *conflictCache.data;
     Log::stream(2, true) << "(regen conflicts cache) ";
     providesIndex();
-    auto relations = std::make_shared<Relations>();
+    auto relations = std::make_shared<Relations>(std::make_shared<PackageNumbers>(getPackages()));
+    // The package's partners so far, each once.
+    packages_t partners;
+    auto add = [&partners](Package* other) {
+        if (std::find(partners.begin(), partners.end(), other) == partners.end())
+            partners.push_back(other);
+    };
     for (Package* package : getPackages()) {
         Progress::checkTermination();
+        partners.clear();
         for (const auto& conflict : package->getConflicts()) {
             for (const auto& provide : providesOf(*conflict)) {
                 // rpm ignores a package's conflict with what it provides itself, and so do we.
                 if (provide->getMaster() != package && conflict->matches(provide.get()))
-                    relations->add(package, owner(*provide));
+                    add(owner(*provide));
             }
         }
         for (const auto& provide : package->getProvides()) {
@@ -676,35 +852,39 @@ const Repository::Relations& Repository::conflicts() const {
                 if (other->getName() == package->getName() &&
                     (sameArch(other, package) || equalVersions(other, package)))
                     continue;
-                if (relations->has(package, other))
+                if (std::find(partners.begin(), partners.end(), other) != partners.end())
                     continue;
                 if (sameContent(file, static_cast<const DependencyFile&>(*candidate)))
                     continue;
                 Log::stream(3, true) << "Warning: packages conflict by files detected: package " << *package
                                      << "\n  conflict with package " << *other << "\n  both have file "
                                      << file.getName() << " with different md5 sum.";
-                relations->add(package, other);
+                partners.push_back(other);
             }
         }
+        for (Package* other : partners)
+            relations->add(package, other);
     }
+    relations->seal();
     conflictCache.data = relations;
     conflictCache.stale = false;
     return *relations;
 }
 
 Repository::packages_t Repository::getConflicts(const Package* package) const {
-    return Relations::get(conflicts().forward, package);
+    return conflicts().partnersOf(package, false);
 }
 
 Repository::packages_t Repository::getConflictedBy(const Package* package) const {
-    return Relations::get(conflicts().backward, package);
+    return conflicts().partnersOf(package, true);
 }
 
 bool Repository::isConflicting(const Package* package, const Package* other) const {
     return conflicts().has(package, other);
 }
 
-void Repository::obsoletesPass(const Package* package, Relations& into) const {
+void Repository::obsoletesPass(const Package* package,
+                               const std::function<void(Package*, Package*)>& pair) const {
     for (const auto& obsolete : package->getObsoletes()) {
         for (const auto& provide : providesOf(*obsolete)) {
             if (!obsolete->matches(provide.get()))
@@ -712,7 +892,7 @@ void Repository::obsoletesPass(const Package* package, Relations& into) const {
             Package* other = owner(*provide);
             if (other->getName() == package->getName())
                 continue;
-            into.add(const_cast<Package*>(package), other);
+            pair(const_cast<Package*>(package), other);
         }
     }
 }
@@ -722,11 +902,12 @@ const Repository::Relations& Repository::obsoletes() const {
         return *obsoleteCache.data;
     Log::stream(2, true) << "(regen obsoletes cache) ";
     providesIndex();
-    auto relations = std::make_shared<Relations>();
+    auto relations = std::make_shared<Relations>(std::make_shared<PackageNumbers>(getPackages()));
     for (Package* package : getPackages()) {
         Progress::checkTermination();
-        obsoletesPass(package, *relations);
+        obsoletesPass(package, [&relations](Package* a, Package* b) { relations->add(a, b); });
     }
+    relations->seal();
     obsoleteCache.data = relations;
     obsoleteCache.stale = false;
     // The rebuild took every listed remover in.
@@ -735,7 +916,7 @@ const Repository::Relations& Repository::obsoletes() const {
 }
 
 Repository::packages_t Repository::getObsoletes(const Package* package) const {
-    packages_t result = Relations::get(obsoletes().forward, package);
+    packages_t result = obsoletes().partnersOf(package, false);
     for (const auto& pair : removerObsoletes)
         if (pair.first == package)
             result.push_back(pair.second);
@@ -743,7 +924,7 @@ Repository::packages_t Repository::getObsoletes(const Package* package) const {
 }
 
 Repository::packages_t Repository::getObsoleters(const Package* package) const {
-    packages_t result = Relations::get(obsoletes().backward, package);
+    packages_t result = obsoletes().partnersOf(package, true);
     for (const auto& pair : removerObsoletes)
         if (pair.second == package)
             result.push_back(pair.first);

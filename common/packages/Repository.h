@@ -170,6 +170,7 @@ private:
     friend class Source;
 
     struct PackageStore;
+    struct PackageNumbers;
     struct NameIndex;
     struct ProvidesIndex;
     struct Relations;
@@ -207,7 +208,8 @@ private:
     const Relations& requirers() const;
     const Relations& conflicts() const;
     const Relations& obsoletes() const;
-    void obsoletesPass(const Package* package, Relations& into) const;
+    // Calls `pair` with (package, obsoleted package) for each package the package obsoletes.
+    void obsoletesPass(const Package* package, const std::function<void(Package*, Package*)>& pair) const;
     // Requirement links, requirers and unresolved requirements; a lazy rebuild of the requirers runs it.
     void linkRequirements() const;
     std::set<Package*>& ownRemoved();

@@ -85,9 +85,18 @@ std::string AiComponent::getDescription() const {
 }
 
 std::string AiComponent::getProductId() const {
+    return productIdText();
+}
+
+const std::string& AiComponent::productIdText() const {
+    static const std::string none;
     if (!build || !build->_parent || !build->_parent->prod())
-        return "";
+        return none;
     return build->_parent->prod()->_id;
+}
+
+bool AiComponent::sameProduct(const comp_cptr_t& other) const {
+    return other && productIdText() == other->productIdText();
 }
 
 boost::shared_ptr<Release> AiComponent::getRelease() const {
@@ -223,20 +232,20 @@ bool AiComponent::willBeInstalledNew() const {
 }
 
 bool AiComponent::conflictsWith(const comp_cptr_t& other, ComponentsChangeset*) const {
-    if (!other || getProductId() != other->getProductId())
+    if (!sameProduct(other))
         return false;
     return contains(conflicts, other->name) || contains(other->conflicts, name);
 }
 
 bool AiComponent::hardwiredToOlder(const comp_cptr_t& other, ComponentsChangeset* changeset) const {
-    if (!other || getProductId() != other->getProductId())
+    if (!sameProduct(other))
         return false;
     return contains(other->hardwired_with, name) &&
            ComponentsChangeset::instance(changeset)->willBeInstalledOlder(other);
 }
 
 bool AiComponent::needs(const comp_cptr_t& other, ComponentsChangeset* changeset) const {
-    if (!other || getProductId() != other->getProductId())
+    if (!sameProduct(other))
         return false;
     ComponentsChangeset* const cs = ComponentsChangeset::instance(changeset);
     if (contains(requires, other->name) && cs->willBeNotInstalled(other))

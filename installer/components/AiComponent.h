@@ -144,6 +144,9 @@ public:
     bool denyImplicitRemoval = false;
 
 private:
+    // The product id without a copy, for the checks made on every pair of components.
+    const std::string& productIdText() const;
+    bool sameProduct(const comp_cptr_t& other) const;
     void checkAvailable() const;
     void requireChecked(int line) const;
 };

@@ -87,8 +87,8 @@ void Downloader::downloadToFile(const std::string& path) {
         const int err = errno;
         throw error(4, 1, 1, 2) << Messages().format("err_filewrite1", path, std::strerror(err));
     }
-    // The buffer owns the descriptor from here on.
-    __gnu_cxx::stdio_filebuf<char> buffer(fd, std::ios::out | std::ios::binary);
+    // The buffer owns the descriptor from here on; large writes keep system time low on big files.
+    __gnu_cxx::stdio_filebuf<char> buffer(fd, std::ios::out | std::ios::binary, 1024 * 1024);
     std::ostream out(&buffer);
     download(out);
     // The last buffered bytes reach the disk only now; a full disk must not pass for a whole file.

@@ -206,6 +206,38 @@ TEST_F(RepositoryTest, ResolvingLinksRequirementsToProvidersOfOtherPackages) {
     EXPECT_FALSE(repository.isUnresolved(installed));
 }
 
+// Enough requirers to outgrow the first size of the link tables.
+TEST_F(RepositoryTest, ManyRequirersKeepTheirOrderAndEachPairOnce) {
+    Package* lib = add(repository, "lib", "1-1");
+    lib->addProvide("a");
+    lib->addProvide("b");
+    Package* compat = add(repository, "compat", "1-1");
+    compat->addProvide("a");
+    std::vector<Package*> apps;
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; ++i) {
+        Package* app = add(repository, "app" + std::to_string(i), "1-1");
+        app->addRequire("b");
+        app->addRequire("a");
+        apps.push_back(app);
+        names.push_back(print(app));
+    }
+    repository.markStale();
+    repository.resolveRequires();
+
+    EXPECT_EQ(print(repository.getRequirers(lib)), names);
+    EXPECT_EQ(print(repository.getRequirers(compat)), names);
+    EXPECT_THAT(repository.getRequirers(apps[0]), IsEmpty());
+    for (Package* app : apps) {
+        const Dependency& onA = *app->getRequire(1);
+        ASSERT_EQ(repository.getProviderCount(onA), 2u) << print(app);
+        EXPECT_EQ(repository.getProvider(onA, 0)->getMaster(), lib);
+        EXPECT_EQ(repository.getProvider(onA, 1)->getMaster(), compat);
+        EXPECT_EQ(repository.getProvider(onA, 1)->getName(), "a");
+        ASSERT_EQ(repository.getProviderCount(*app->getRequire(0)), 1u);
+    }
+}
+
 TEST_F(RepositoryTest, ACopyResolvesWithoutChangingTheOriginal) {
     Package* app = add(repository, "app", "1-1");
     app->addRequire("feature");
