@@ -67,6 +67,7 @@ protected:
 
     // The installer's command line, its output going to `out`.
     std::string commandLine(std::vector<std::string> arguments, const std::string& out) const {
+        arguments.insert(arguments.end(), systemOptions.begin(), systemOptions.end());
         arguments.push_back("--source");
         arguments.push_back(server->url());
         std::string command = "cd / && exec " + util::shell_quote(installer);
@@ -81,12 +82,16 @@ protected:
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testsupport::readFile(dir.file("out"))};
     }
 
-    static std::string installed() {
+    // The example packages the system's package manager knows.
+    virtual std::string installed() const {
+        return commandOutput(
+            "dpkg-query -W -f='${Package} ${Version} ${db:Status-Abbrev}\\n' 'moxel-example-*'");
+    }
+
+    static std::string commandOutput(const std::string& command) {
         testsupport::TempDir dir;
-        packagetest::run(
-            "dpkg-query -W -f='${Package} ${Version} ${db:Status-Abbrev}\\n' 'moxel-example-*' >" +
-            dir.file("state") + " 2>/dev/null");
-        return testsupport::readFile(dir.file("state"));
+        packagetest::run(command + " >" + dir.file("out") + " 2>/dev/null");
+        return testsupport::readFile(dir.file("out"));
     }
 
     void runSession(const std::vector<Step>& steps) const {
@@ -101,6 +106,8 @@ protected:
 
     testsupport::TempDir systemRelease;
     std::unique_ptr<testservers::HttpServer> server;
+    // Options that every run gets, before the source.
+    std::vector<std::string> systemOptions;
 };
 
 TEST_F(CommandLineSandboxTest, CommandStyleListsInstallsAddsUpdatesAndRemovesInText) {
@@ -145,6 +152,60 @@ TEST_F(CommandLineSandboxTest, OptionStyleInstallsAddsUpdatesAndRemovesInXml) {
         {with({"--remove-component", "web"}), 0, core, xmlInstallOk},
         {with({"--remove-everything"}), 0, "", xmlOk},
     });
+}
+
+TEST_F(CommandLineSandboxTest, UpgradeBringsTheNewerReleaseAndItsPatch) {
+    const std::string applied = "\n" + Messages().getMessage("install_ok") + "\n";
+    const std::string upgraded = "moxel-example-core 1.1.0-1 ii \nmoxel-example-web 1.1.0-1 ii \n";
+    runSession({
+        {{"install", "moxel-example", "--preset", "Full"}, 0, std::string(core) + web, applied},
+        {{"upgrade", "moxel-example", "testing", "--dry-run"},
+         0,
+         std::string(core) + web,
+         "  1. [U] moxel-example-core-1.1.0-1.all\n  2. [U] moxel-example-web-1.1.0-1.all\n"},
+        {{"upgrade", "moxel-example", "testing"}, 0, upgraded, applied},
+    });
+    EXPECT_EQ(testsupport::readFile("/opt/moxel-example/PATCHED"), "Moxel example 1.1.0, patch 1 applied.\n");
+    runSession({
+        {{"update", "moxel-example"}, 0, upgraded, Messages().getMessage("components_allready_installed")},
+        {{"remove", "moxel-example", "--components", "base"}, 0, "", applied},
+    });
+}
+
+// The same runs on a CentOS 8 system, where dnf installs from the example's rpm repositories. dnf
+// systems have a platform Python and an enabled repository of their own (an empty one here).
+class CommandLineDnfSandboxTest : public CommandLineSandboxTest {
+protected:
+    void SetUp() override {
+        CommandLineSandboxTest::SetUp();
+        systemOptions = {"--override-os-vendor", "CentOS", "--override-os-version", "8"};
+        const std::string repository = systemRelease.file("rpm");
+        ASSERT_EQ(0, packagetest::run("ln -sf /usr/bin/python3 /usr/libexec/platform-python && mkdir -p " +
+                                      repository + " && createrepo_c --quiet " + repository +
+                                      " && printf '[system]\\nname=System\\nbaseurl=file://" + repository +
+                                      "\\nenabled=1\\ngpgcheck=0\\n' > /etc/yum.repos.d/system.repo"));
+    }
+
+    std::string installed() const override {
+        return commandOutput("rpm -qa --qf '%{NAME} %{VERSION}-%{RELEASE}\\n' 'moxel-example-*' | sort");
+    }
+};
+
+TEST_F(CommandLineDnfSandboxTest, InstallsUpgradesAndRemovesThroughDnf) {
+    const std::string applied = "\n" + Messages().getMessage("install_ok") + "\n";
+    runSession({
+        {{"install", "moxel-example", "--preset", "Full"},
+         0,
+         "moxel-example-core 1.0.0-1.el8\nmoxel-example-web 1.0.0-1.el8\n",
+         applied},
+        {{"upgrade", "moxel-example", "testing"},
+         0,
+         "moxel-example-core 1.1.0-1.el8\nmoxel-example-web 1.1.0-1.el8\n",
+         applied},
+        {{"remove", "moxel-example", "--components", "web"}, 0, "moxel-example-core 1.1.0-1.el8\n", applied},
+        {{"remove", "moxel-example", "--components", "base"}, 0, "", applied},
+    });
+    EXPECT_EQ(commandOutput("ls /etc/yum.repos.d"), "system.repo\n");
 }
 
 const std::string hookedSource = std::string(MOXEL_BINARY_DIR) + "/tests/hooked-example-source";

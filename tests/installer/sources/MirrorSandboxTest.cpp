@@ -132,10 +132,14 @@ TEST_F(MirrorSandboxTest, MirrorModeCopiesWhatAnInstallationReads) {
                                 work.file("out") + " 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << readFile(work.file("out"));
 
-    // Everything but the key file (the descriptions carry the key) and the uncompressed package index.
+    // Everything of the release but the key file (the descriptions carry the key) and the uncompressed
+    // package index.
     std::map<std::string, std::string> expected = filesBelow(source());
     expected.erase("keys/moxel-example.asc");
     expected.erase(base + "debian-12/dist/dists/bookworm/main/binary-amd64/Packages");
+    for (auto file = expected.begin(); file != expected.end();)
+        file =
+            file->first.compare(0, 20, "moxel-example/1.1.0/") == 0 ? expected.erase(file) : std::next(file);
     const std::map<std::string, std::string> mirrored = filesBelow(target());
     std::vector<std::string> expectedNames, mirroredNames;
     for (const auto& file : expected)
