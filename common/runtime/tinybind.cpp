@@ -374,4 +374,21 @@ void appendText(TiXmlNode& parent, const std::string& text) {
     parent.InsertEndChild(TiXmlText(text));
 }
 
+TiXmlElement* appendElement(TiXmlNode& parent, const std::string& name) {
+    return parent.InsertEndChild(TiXmlElement(name))->ToElement();
+}
+
+TiXmlElement* findElement(TiXmlElement& parent, const std::string& name, const std::string& attributeName,
+                          const std::string& value) {
+    for (TiXmlElement* child = parent.FirstChildElement(name); child;
+         child = child->NextSiblingElement(name)) {
+        if (attributeName.empty())
+            return child;
+        const char* attribute = child->Attribute(attributeName.c_str());
+        if (attribute && attribute == value)
+            return child;
+    }
+    return nullptr;
+}
+
 } // namespace tinybind
