@@ -13,7 +13,7 @@
 #include "installer/web/ComponentSender.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <string>
 
 namespace {
 
@@ -59,8 +59,9 @@ void BackendProtocol::ComponentSender::visit(const comp_ptr_t& component) {
     TiXmlElement* element = tinybind::appendElement(*productElement(*component->build), "component");
     element->SetAttribute("id", component->name);
     element->SetAttribute("action", component->getInstallModeName());
-    element->SetAttribute("serverbuildtime", static_cast<int32_t>(component->getServerBuildTime()));
-    element->SetAttribute("localbuildtime", static_cast<int32_t>(component->getLocalBuildTime()));
+    // Whole 64-bit seconds: a 32-bit value would wrap for builds after January 2038.
+    element->SetAttribute("serverbuildtime", std::to_string(component->getServerBuildTime()));
+    element->SetAttribute("localbuildtime", std::to_string(component->getLocalBuildTime()));
     element->SetAttribute("serverversion", component->getServerVersion());
     element->SetAttribute("localversion", component->getLocalVersion());
     element->SetAttribute("markedForInstall", boolText(changeset.isMarkedForInstall(component)));
