@@ -153,12 +153,12 @@ void BackendProtocol::sendReleases(const BuildManager& catalogue, const InstType
     TiXmlElement* products = tinybind::appendElement(getRoot(), "products");
     const Opsys os;
     std::unique_ptr<ProductWriter> current;
-    const Product* currentProduct = nullptr;
+    std::string currentProductId;
     for (const boost::shared_ptr<Release>& release : catalogue.getReleases(true)) {
         const Product& product = *release->prod();
-        if (!current || currentProduct != &product) {
+        if (!current || currentProductId != product._id) {
             current = std::make_unique<ProductWriter>(*products, catalogue, product);
-            currentProduct = &product;
+            currentProductId = product._id;
         }
         if (!release->hasUsableBuild(os))
             continue;

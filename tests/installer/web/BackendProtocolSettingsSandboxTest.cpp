@@ -7,7 +7,6 @@
 #include "installer/components/ParamInteger.h"
 #include "installer/components/ParamManager.h"
 #include "installer/components/ParamString.h"
-#include "installer/engine/ComponentsExamine.h"
 #include "tests/installer/components/ComponentFixtures.h"
 #include "tests/installer/web/BackendAnswers.h"
 #include "tests/support/DebugLog.h"
@@ -158,39 +157,6 @@ TEST_F(BackendProtocolSettingsSandboxTest, SubmittedValuesAreReadWhole) {
         EXPECT_THAT(raised([&] { protocol.parseComponentParams(Request(c.request).root()); }),
                     HasSubstr(c.expected));
     EXPECT_TRUE(protocol.parseComponentParams(Request("<request><products/></request>").root()).empty());
-}
-
-TEST_F(BackendProtocolSettingsSandboxTest, ExaminationAnswerAndDecision) {
-    ComponentManager components;
-    ComponentsExamine examine(&components, nullptr);
-    protocol.sendPreExamine(examine);
-    EXPECT_THAT(answerText(protocol), HasSubstr("<examine>\n    <warnings />"));
-
-    struct Case {
-        std::string request;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"<request><examine ignore=\"true\"/></request>", "ignored ok"},
-        {"<request><examine ignore=\"yes\"/></request>", "ignored ok"},
-        {"<request><examine ignore=\"false\"/></request>", "not ignored warning"},
-        {"<request><examine ignore=\"TRUE\"/></request>",
-         "binding There is incorrect boolean attribute 'ignore' in element examine (row:1 col:10). Must be "
-         "'true' or 'false'."},
-        {"<request><examine/></request>",
-         "binding There is no attribute 'ignore' in element examine (row:1 col:10)"},
-        {"<request/>", "line 1155."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.request);
-        protocol.reset();
-        const std::string result = raised([&] {
-            const bool ignored = protocol.parsePreExamine(Request(c.request).root(), examine);
-            throw error() << (ignored ? "ignored " : "not ignored ")
-                          << protocol.getRoot().Attribute("status");
-        });
-        EXPECT_THAT(result, HasSubstr(c.expected));
-    }
 }
 
 } // namespace
