@@ -378,6 +378,10 @@ TiXmlElement* appendElement(TiXmlNode& parent, const std::string& name) {
     return parent.InsertEndChild(TiXmlElement(name))->ToElement();
 }
 
+void setBoolAttribute(TiXmlElement& element, const std::string& name, bool value) {
+    element.SetAttribute(name, value ? "true" : "false");
+}
+
 TiXmlElement* findElement(TiXmlElement& parent, const std::string& name, const std::string& attributeName,
                           const std::string& value) {
     for (TiXmlElement* child = parent.FirstChildElement(name); child;

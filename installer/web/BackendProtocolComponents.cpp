@@ -19,10 +19,6 @@ namespace {
 
 const char* const unit = "installer/BackendProtocol";
 
-const char* boolText(bool value) {
-    return value ? "true" : "false";
-}
-
 const Product& productOf(const Build& build) {
     return *build._parent->prod();
 }
@@ -64,10 +60,10 @@ void BackendProtocol::ComponentSender::visit(const comp_ptr_t& component) {
     element->SetAttribute("localbuildtime", std::to_string(component->getLocalBuildTime()));
     element->SetAttribute("serverversion", component->getServerVersion());
     element->SetAttribute("localversion", component->getLocalVersion());
-    element->SetAttribute("markedForInstall", boolText(changeset.isMarkedForInstall(component)));
-    element->SetAttribute("markedForRemove", boolText(changeset.isMarkedForRemove(component, true)));
-    element->SetAttribute("installed", boolText(component->isInstalled()));
-    element->SetAttribute("uninstall_support", boolText(component->uninstallSupport));
+    tinybind::setBoolAttribute(*element, "markedForInstall", changeset.isMarkedForInstall(component));
+    tinybind::setBoolAttribute(*element, "markedForRemove", changeset.isMarkedForRemove(component, true));
+    tinybind::setBoolAttribute(*element, "installed", component->isInstalled());
+    tinybind::setBoolAttribute(*element, "uninstall_support", component->uninstallSupport);
     if (component->required)
         element->SetAttribute("required", "true");
     element->SetAttribute("description", component->description);
@@ -75,22 +71,20 @@ void BackendProtocol::ComponentSender::visit(const comp_ptr_t& component) {
 
 void BackendProtocol::ComponentSender::beginRadioGroup(const std::shared_ptr<AiRadioGroup>& group) {
     // "selected" follows the process-wide marks, whatever changeset the tree is written with.
-    beginGroup("alternative_components", *group, boolText(group->hasWillBeInstalled()));
+    TiXmlElement* element = beginGroup("alternative_components", *group);
+    tinybind::setBoolAttribute(*element, "selected", group->hasWillBeInstalled());
 }
 
 void BackendProtocol::ComponentSender::beginSubGroup(const std::shared_ptr<AiSubGroup>& group) {
-    beginGroup("group", *group, nullptr);
+    beginGroup("group", *group);
 }
 
-void BackendProtocol::ComponentSender::beginGroup(const char* tag, const AiGroup& group,
-                                                  const char* selected) {
-    TiXmlElement* parent = productElement(*group.build);
-    TiXmlElement* element = tinybind::appendElement(*parent, tag);
+TiXmlElement* BackendProtocol::ComponentSender::beginGroup(const char* tag, const AiGroup& group) {
+    TiXmlElement* element = tinybind::appendElement(*productElement(*group.build), tag);
     element->SetAttribute("name", group.name);
     element->SetAttribute("description", group.description);
-    if (selected)
-        element->SetAttribute("selected", selected);
     pathStack.emplace_back(tag, group.name);
+    return element;
 }
 
 void BackendProtocol::ComponentSender::endSubGroup(const std::shared_ptr<AiSubGroup>&) {
@@ -112,7 +106,7 @@ TiXmlElement* BackendProtocol::ComponentSender::productElement(const Build& buil
         element->SetAttribute("id", product._id);
         element->SetAttribute("name", product._name);
         element->SetAttribute("action", build._parent->getActionName());
-        element->SetAttribute("uninstall_support", boolText(build._uninstall_support));
+        tinybind::setBoolAttribute(*element, "uninstall_support", build._uninstall_support);
         tinybind::appendElement(*element, "components");
     }
     TiXmlElement* parent = element->FirstChildElement("components");
@@ -211,8 +205,7 @@ void BackendProtocol::appendComponentElement(TiXmlElement& parent, const std::st
 }
 
 void BackendProtocol::sendConfirmReinstallOldPatch(bool needsConfirm) {
-    Log::stream(3, true) << "DEBUG : BackendProtocol::sendConfirmReinstallOldPatch : "
-                         << boolText(needsConfirm);
-    tinybind::appendElement(getRoot(), "reinstall_old_patch")
-        ->SetAttribute("needs_confirm", boolText(needsConfirm));
+    Log::stream(3, true) << "DEBUG : BackendProtocol::sendConfirmReinstallOldPatch : " << needsConfirm;
+    tinybind::setBoolAttribute(*tinybind::appendElement(getRoot(), "reinstall_old_patch"), "needs_confirm",
+                               needsConfirm);
 }

@@ -16,17 +16,13 @@
 #include "installer/driver/Options.h"
 #include "installer/sources/SourceUrl.h"
 
-#include <memory>
+#include <string>
 
 namespace {
 
 const char* const unit = "installer/BackendProtocol";
 // Display tags are shown per interface; this is the web interface's code.
 constexpr int web_interface = 2;
-
-const char* boolText(bool value) {
-    return value ? "true" : "false";
-}
 
 bool declaresUninstallSupport(const Release& release) {
     for (const boost::shared_ptr<Build>& build : release._builds)
@@ -35,26 +31,20 @@ bool declaresUninstallSupport(const Release& release) {
     return false;
 }
 
-// One "product" with its "releases", written as the releases of a product come along.
-class ProductWriter {
-public:
-    ProductWriter(TiXmlElement& products, const BuildManager& catalogue, const Product& product)
-        : element(tinybind::appendElement(products, "product")) {
-        element->SetAttribute("name", product._name);
-        element->SetAttribute("id", product._id);
-        const std::string installed = catalogue.getInstalledProductVersion(product._id);
-        if (!installed.empty())
-            element->SetAttribute("current_version", installed);
-        if (catalogue.isProductSelected(product._id))
-            element->SetAttribute("selected", "true");
-        if (!product._product_site.empty())
-            tinybind::appendElement(*element, "product_site")->SetAttribute("src", product._product_site);
-        releases = tinybind::appendElement(*element, "releases");
-    }
-
-    TiXmlElement* element;
-    TiXmlElement* releases;
-};
+// Appends a "product" and returns its "releases".
+TiXmlElement* appendProduct(TiXmlElement& products, const BuildManager& catalogue, const Product& product) {
+    TiXmlElement* element = tinybind::appendElement(products, "product");
+    element->SetAttribute("name", product._name);
+    element->SetAttribute("id", product._id);
+    const std::string installed = catalogue.getInstalledProductVersion(product._id);
+    if (!installed.empty())
+        element->SetAttribute("current_version", installed);
+    if (catalogue.isProductSelected(product._id))
+        element->SetAttribute("selected", "true");
+    if (!product._product_site.empty())
+        tinybind::appendElement(*element, "product_site")->SetAttribute("src", product._product_site);
+    return tinybind::appendElement(*element, "releases");
+}
 
 std::string progressStatus(int state) {
     switch (state) {
@@ -152,18 +142,18 @@ void readProxy(PreferencesRecord& record, const TiXmlElement* proxy) {
 void BackendProtocol::sendReleases(const BuildManager& catalogue, const InstTypes* types) {
     TiXmlElement* products = tinybind::appendElement(getRoot(), "products");
     const Opsys os;
-    std::unique_ptr<ProductWriter> current;
+    TiXmlElement* releases = nullptr;
     std::string currentProductId;
     for (const boost::shared_ptr<Release>& release : catalogue.getReleases(true)) {
         const Product& product = *release->prod();
-        if (!current || currentProductId != product._id) {
-            current = std::make_unique<ProductWriter>(*products, catalogue, product);
+        if (!releases || currentProductId != product._id) {
+            releases = appendProduct(*products, catalogue, product);
             currentProductId = product._id;
         }
         if (!release->hasUsableBuild(os))
             continue;
 
-        TiXmlElement* element = tinybind::appendElement(*current->releases, "release");
+        TiXmlElement* element = tinybind::appendElement(*releases, "release");
         element->SetAttribute("id", release->_id);
         element->SetAttribute("version", release->_version.version);
         element->SetAttribute("name",
@@ -280,7 +270,7 @@ void BackendProtocol::sendPreferences(const std::string& source, bool locked, co
     // The browser learns whether a password is stored, never the password.
     TiXmlElement* auth = tinybind::appendElement(*proxyElement, "auth");
     auth->SetAttribute("user", proxy.user);
-    auth->SetAttribute("password_set", boolText(!proxy.password.empty()));
+    tinybind::setBoolAttribute(*auth, "password_set", !proxy.password.empty());
 }
 
 bool BackendProtocol::parsePreferences(PreferencesRecord& record, const tinybind::Element& preferences) {

@@ -30,7 +30,8 @@ public:
     TiXmlElement* productElement(const Build& build);
 
 private:
-    void beginGroup(const char* tag, const AiGroup& group, const char* selected);
+    // Appends the group's element and enters it.
+    TiXmlElement* beginGroup(const char* tag, const AiGroup& group);
 
     TiXmlElement& root;
     ComponentsChangeset& changeset;
