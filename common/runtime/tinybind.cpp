@@ -374,4 +374,25 @@ void appendText(TiXmlNode& parent, const std::string& text) {
     parent.InsertEndChild(TiXmlText(text));
 }
 
+TiXmlElement* appendElement(TiXmlNode& parent, const std::string& name) {
+    return parent.InsertEndChild(TiXmlElement(name))->ToElement();
+}
+
+void setBoolAttribute(TiXmlElement& element, const std::string& name, bool value) {
+    element.SetAttribute(name, value ? "true" : "false");
+}
+
+TiXmlElement* findElement(TiXmlElement& parent, const std::string& name, const std::string& attributeName,
+                          const std::string& value) {
+    for (TiXmlElement* child = parent.FirstChildElement(name); child;
+         child = child->NextSiblingElement(name)) {
+        if (attributeName.empty())
+            return child;
+        const char* attribute = child->Attribute(attributeName.c_str());
+        if (attribute && attribute == value)
+            return child;
+    }
+    return nullptr;
+}
+
 } // namespace tinybind

@@ -118,5 +118,13 @@ const char* readAttribute(std::string& target, const TiXmlElement* e, const char
 // The first child node that is a text node, or null.
 const TiXmlText* firstTextChild(const TiXmlElement* e);
 void appendText(TiXmlNode& parent, const std::string& text);
+// A new empty child element at the end; the parent owns it.
+TiXmlElement* appendElement(TiXmlNode& parent, const std::string& name);
+// "true" or "false", as Element::boolAttribute reads them back.
+void setBoolAttribute(TiXmlElement& element, const std::string& name, bool value);
+// The first child element with that tag and, when attributeName is not empty, with that attribute
+// value; null when there is none. For documents being written.
+TiXmlElement* findElement(TiXmlElement& parent, const std::string& name,
+                          const std::string& attributeName = "", const std::string& value = "");
 
 } // namespace tinybind
