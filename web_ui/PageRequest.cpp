@@ -84,7 +84,7 @@ std::string queryVariable(httpd_arg* arg, const char* name, size_t limit) {
 bool formVariable(httpd_arg* arg, const char* name, size_t limit, std::string& value) {
     std::string buffer(limit, '\0');
     const int length =
-        httpd_get_var(name, arg->input.data, static_cast<size_t>(arg->input.used), &buffer[0], limit);
+        httpd_get_var(name, arg->input.data, static_cast<size_t>(arg->input.size), &buffer[0], limit);
     if (length < 0)
         return false;
     value = buffer.substr(0, static_cast<size_t>(length));

@@ -40,9 +40,10 @@ bool checkPassword(const std::string& login, const std::string& password) {
 }
 
 int pamConversation(int count, const pam_message** messages, pam_response** responses, void* password) {
-    *responses = nullptr;
-    if (count <= 0)
+    // Some modules pass no place for answers along with their messages.
+    if (count <= 0 || !responses)
         return PAM_CONV_ERR;
+    *responses = nullptr;
     auto* answers = static_cast<pam_response*>(std::calloc(static_cast<size_t>(count), sizeof(pam_response)));
     if (!answers) {
         Log::stream(0, true) << "ERROR: PAM memory allocation error";
