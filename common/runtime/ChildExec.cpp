@@ -1,5 +1,7 @@
 #include "common/runtime/ChildExec.h"
 
+#include "common/runtime/Progress.h"
+
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
@@ -47,7 +49,7 @@ void closeAboveStdOnExec() noexcept {
 } // namespace
 
 ChildExec::ChildExec(const std::string& command, const std::string& argv0, bool c_locale)
-    : arg_texts{argv0, "-c", command} {
+    : arg_texts{argv0, "-c", command}, ignore_hangup(Progress::inUnsafePhase()) {
     for (char** entry = environ; entry && *entry; ++entry)
         if (!c_locale || !isLocaleEntry(*entry))
             env_texts.emplace_back(*entry);
@@ -80,6 +82,10 @@ void ChildExec::execShell() noexcept {
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     sigaction(SIGPIPE, &action, nullptr);
+    if (ignore_hangup) {
+        action.sa_handler = SIG_IGN;
+        sigaction(SIGHUP, &action, nullptr);
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -19,8 +19,9 @@ public:
     // Parent, before the fork: opens the report channel; false with errno set when no pipe was made.
     bool openChannel();
 
-    // Child only, async-signal-safe: restores the default signal handling, executes the shell and,
-    // when that fails, reports its errno (tag 'E'). Returns only on failure.
+    // Child only, async-signal-safe: restores the default signal handling (but for SIGHUP, ignored by
+    // commands started in an unsafe phase), executes the shell and, when that fails, reports its errno
+    // (tag 'E'). Returns only on failure.
     void execShell() noexcept;
     // Child only, async-signal-safe.
     void report(char tag, int value) noexcept;
@@ -49,4 +50,6 @@ private:
     std::vector<char*> argv;
     std::vector<char*> envp;
     int channel[2] = {-1, -1};
+    // A hangup of the session must not cut a package transaction short.
+    bool ignore_hangup;
 };

@@ -147,6 +147,10 @@ bool Progress::wasInterrupted() {
     return cancel_state.load() == cancel_thrown;
 }
 
+bool Progress::inUnsafePhase() {
+    return !stop_safe.load();
+}
+
 void Progress::markSafe() {
     stop_safe.store(true);
     Log::stream(3, true) << "DEBUG: Mark cancel/stop operation as safe";

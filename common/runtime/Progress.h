@@ -34,5 +34,7 @@ public:
     static void markSafe();
     static void markUnsafe();
     static bool mayStopNow();
+    // True between markUnsafe and markSafe.
+    static bool inUnsafePhase();
     static std::string getCanceledMessage();
 };

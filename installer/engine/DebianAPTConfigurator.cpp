@@ -131,6 +131,7 @@ DebianAPTConfigurator::DebianAPTConfigurator(const std::string& source, Componen
 DebianAPTConfigurator::~DebianAPTConfigurator() = default;
 
 void DebianAPTConfigurator::doConfigureSystem() {
+    finishInterruptedPackages();
     setProxyEnvironment();
     configureSources();
     // From here on the end of the run undoes the list files, whatever fails next.
@@ -285,6 +286,23 @@ void DebianAPTConfigurator::importGpgKeys() {
         }
     }
     Log::stream(3, true) << "DEBUG: all products repos are signed: " << boolText(allReposSigned);
+}
+
+// A run killed in the middle of its package transaction leaves packages unpacked or half configured,
+// and apt refuses to go on until dpkg has finished them.
+void DebianAPTConfigurator::finishInterruptedPackages() {
+    std::ostringstream audit;
+    exec::run_command("dpkg --audit", false, false, &audit, &audit);
+    if (util::trim(audit.str()).empty())
+        return;
+    Log::stream(0, true)
+        << "Packages were left unfinished by an interrupted installation; dpkg configures them:\n"
+        << audit.str();
+    const std::string command =
+        "DEBIAN_FRONTEND=noninteractive /usr/bin/dpkg --force-confdef --force-confold "
+        "--configure --pending";
+    if (exec::run_command(command, true, false, nullptr, nullptr) != 0)
+        throw error(error::packages, 1, 3, 3) << Messages().getMessage("err_debinstall");
 }
 
 void DebianAPTConfigurator::registerArchitecture(const std::string& architecture) {

@@ -53,6 +53,7 @@ protected:
     void doFinalize() override;
 
 private:
+    void finishInterruptedPackages();
     void setProxyEnvironment();
     void configureSources();
     void restoreSourcesList();

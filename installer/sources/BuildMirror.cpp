@@ -18,6 +18,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 
 namespace {
 
@@ -43,6 +45,45 @@ std::string fieldValue(const std::string& line, const std::string& field) {
     return util::trim(line.substr(field.size()));
 }
 
+// Bounds on a decompressed Packages index: Debian's own main index is about 60 MiB, with lines of a
+// few KiB.
+const size_t max_index_bytes = size_t(256) << 20;
+const size_t max_index_line = size_t(1) << 20;
+
+error oversizedIndex(const std::string& local, const char* what, size_t cap) {
+    return error(error::repository, 1, 1, 2)
+           << "The package index " << util::escape_c_string(local) << " has " << what << " longer than "
+           << std::to_string(cap) << " bytes";
+}
+
+// Calls `take` with every line of `stream`, without its line end.
+void forEachIndexLine(const std::string& local, FILE* stream,
+                      const std::function<void(const std::string&)>& take) {
+    std::string line;
+    size_t total = 0;
+    char chunk[65536];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, stream)) > 0;) {
+        total += got;
+        if (total > max_index_bytes)
+            throw oversizedIndex(local, "a text", max_index_bytes);
+        for (size_t at = 0; at < got;) {
+            const char* end = static_cast<const char*>(memchr(chunk + at, '\n', got - at));
+            const size_t stop = end ? size_t(end - chunk) : got;
+            line.append(chunk + at, stop - at);
+            if (line.size() > max_index_line)
+                throw oversizedIndex(local, "a line", max_index_line);
+            at = stop;
+            if (end) {
+                take(line);
+                line.clear();
+                ++at;
+            }
+        }
+    }
+    if (!line.empty())
+        take(line);
+}
+
 std::vector<pool_file_t> readPackagesIndex(const std::string& local) {
     std::vector<pool_file_t> files;
     pool_file_t entry;
@@ -51,21 +92,24 @@ std::vector<pool_file_t> readPackagesIndex(const std::string& local) {
             files.push_back(entry);
         entry = pool_file_t();
     };
-    SystemCmd gunzip("gunzip --stdout " + util::shell_quote(local), SystemCmd::mode_read);
-    char* buffer = nullptr;
-    size_t capacity = 0;
-    while (getline(&buffer, &capacity, gunzip.stream) != -1) {
-        const std::string line = util::rtrim(buffer);
-        if (line.empty())
-            finishEntry();
-        else if (line.compare(0, 9, "Filename:") == 0)
-            entry.name = fieldValue(line, "Filename:");
-        else if (line.compare(0, 7, "MD5sum:") == 0)
-            entry.md5 = fieldValue(line, "MD5sum:");
-        else if (line.compare(0, 5, "Size:") == 0)
-            entry.size = std::strtoull(fieldValue(line, "Size:").c_str(), nullptr, 10);
+    SystemCmd gunzip("gunzip --stdout -- " + util::shell_quote(local), SystemCmd::mode_read);
+    try {
+        forEachIndexLine(local, gunzip.stream, [&](const std::string& text) {
+            const std::string line = util::rtrim(text);
+            if (line.empty())
+                finishEntry();
+            else if (line.compare(0, 9, "Filename:") == 0)
+                entry.name = fieldValue(line, "Filename:");
+            else if (line.compare(0, 7, "MD5sum:") == 0)
+                entry.md5 = fieldValue(line, "MD5sum:");
+            else if (line.compare(0, 5, "Size:") == 0)
+                entry.size = std::strtoull(fieldValue(line, "Size:").c_str(), nullptr, 10);
+        });
+    } catch (const error&) {
+        // gunzip only loses its reader here.
+        gunzip.close();
+        throw;
     }
-    free(buffer);
     finishEntry();
     gunzip.check();
     return files;

@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testsupport::ForkedChild;
 
@@ -242,6 +243,15 @@ TEST_F(ProgressSandboxTest, HangupWaitsForTheEndOfAnUnsafePhase) {
     EXPECT_EQ(caughtSignal(Progress::checkTermination), SIGHUP);
     EXPECT_TRUE(Progress::wasInterrupted());
     EXPECT_THAT(logText(), HasSubstr("DEBUG: Mark cancel/stop operation as unsafe\n"));
+}
+
+TEST_F(ProgressSandboxTest, CommandsStartedInAnUnsafePhaseOutliveAHangup) {
+    const std::string hangUpOnItself = "kill -HUP $$; echo survived";
+    EXPECT_THROW(exec::get_output_lines(hangUpOnItself, ""), error);
+    Progress::markUnsafe();
+    EXPECT_THAT(exec::get_output_lines(hangUpOnItself, ""), ElementsAre("survived"));
+    Progress::markSafe();
+    EXPECT_THROW(exec::get_output_lines(hangUpOnItself, ""), error);
 }
 
 TEST_F(ProgressSandboxTest, TerminationStopsAnUnsafePhase) {

@@ -26,6 +26,7 @@
 #include "installer/sources/SourceConfigLazyAddon.h"
 #include "installer/sources/SourceManager.h"
 #include "tests/support/DebugLog.h"
+#include "tests/support/LoadRun.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -52,23 +53,7 @@ const std::string moxelBuild = "moxel/18.0.1/debian-12-x86_64.build.inf3";
 const std::string pagewrightBuild = "pagewright/2.5.0/debian-12-x86_64.build.inf3";
 const std::string extensionsBuild = "extensions/1.0.0/debian-12-x86_64.build.inf3";
 
-// Everything one run keeps while the tree is built, in the order the run driver makes it.
-struct LoadRun {
-    LoadRun(const std::string& source, const std::string& target)
-        : fetcher(source + "/", target), sources(&repository), patches(&fetcher, &components) {
-        catalogue = std::make_unique<BuildManager>(fetcher, "");
-        catalogue->calculateReleaseStates(&repository);
-    }
-
-    Repository repository;
-    ComponentManager components;
-    FileFetcher fetcher;
-    SourceManager sources;
-    ParamManager params;
-    MicroUpdateManager patches;
-    std::vector<boost::shared_ptr<ProductInf3FileGuard>> guards;
-    std::unique_ptr<BuildManager> catalogue;
-};
+using testsupport::LoadRun;
 
 // One line per node: components as "name product", groups with their members indented below them.
 void describe(const std::shared_ptr<AiCompNode>& node, const std::string& indent, std::ostringstream& out) {
@@ -166,12 +151,7 @@ protected:
             if (release)
                 release->_selected = true;
         }
-        BuildLoader loader(&run->repository, &run->components, &run->fetcher, &run->sources, &run->params,
-                           &run->patches, &run->guards);
-        loader.skipPagewrightComponent = skipPagewright;
-        run->catalogue->accept(loader);
-        if (commit)
-            loader.commit();
+        run->loadTree(skipPagewright, commit);
         return *run;
     }
 
@@ -441,10 +421,7 @@ TEST_F(BuildLoaderSandboxTest, InstalledReleaseAddsNoInstallationTypes) {
     boost::shared_ptr<Release> release = run->catalogue->findRelease("moxel-18.0.1");
     release->_selected = true;
     release->_update_mode = 2;
-    BuildLoader loader(&run->repository, &run->components, &run->fetcher, &run->sources, &run->params,
-                       &run->patches, &run->guards);
-    run->catalogue->accept(loader);
-    loader.commit();
+    run->loadTree();
 
     EXPECT_EQ(run->components.findProduct("moxel"), run->components.products.end());
     EXPECT_FALSE(run->components.nodes.empty());

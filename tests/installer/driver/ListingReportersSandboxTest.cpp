@@ -33,6 +33,7 @@
 #include "installer/sources/SourceManager.h"
 #include "tests/installer/components/ComponentFixtures.h"
 #include "tests/support/DebugLog.h"
+#include "tests/support/LoadRun.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -72,36 +73,16 @@ boost::posix_time::ptime at(const char* text) {
     return boost::posix_time::time_from_string(text);
 }
 
-// Everything a command-line run keeps up to its listings, in the order the run makes it.
-struct ListingRun {
+// A command-line run up to its listings.
+struct ListingRun : testsupport::LoadRun {
     ListingRun(const std::string& source, const std::string& target, const std::string& installedCache)
-        : fetcher(source + "/", target), sources(&repository), patches(&fetcher, &components) {
-        FILE* in = fopen(installedCache.c_str(), "re");
-        EXPECT_NE(in, nullptr);
-        if (in) {
-            repository.addFromCache(in, 's', Repository::DUPS_APPEND, nullptr);
-            fclose(in);
-        }
-        catalogue = std::make_unique<BuildManager>(fetcher, "");
-        catalogue->calculateReleaseStates(&repository);
+        : LoadRun(source, target, installedCache) {
         for (const auto& release : catalogue->_releases)
             release->_selected = true;
-        BuildLoader loader(&repository, &components, &fetcher, &sources, &params, &patches, &guards);
         // Pagewright is selected: its own product replaces Moxel's integration component.
-        loader.skipPagewrightComponent = true;
-        catalogue->accept(loader);
-        loader.commit();
+        loadTree(true);
         driver::determineComponentStates(components, repository, nullptr, patches);
     }
-
-    Repository repository;
-    ComponentManager components;
-    FileFetcher fetcher;
-    SourceManager sources;
-    ParamManager params;
-    MicroUpdateManager patches;
-    std::vector<boost::shared_ptr<ProductInf3FileGuard>> guards;
-    std::unique_ptr<BuildManager> catalogue;
 };
 
 class ListingReportersSandboxTest : public ::testing::Test {

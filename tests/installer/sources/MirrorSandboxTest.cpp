@@ -259,6 +259,17 @@ struct VariantCase {
 
 TEST_F(MirrorSandboxTest, DescriptionVariants) {
     const std::string index = "/" + base + "debian-12/dist/dists/bookworm/main/";
+    const std::string packages = base + "debian-12/dist/dists/bookworm/main/binary-amd64/Packages";
+    // The served index becomes what `text` prints.
+    auto gzipIntoIndex = [&](const std::string& s, const std::string& text) {
+        const std::string gz = util::shell_quote(s + "/" + packages + ".gz");
+        ASSERT_EQ(
+            std::system(("(" + text + ") | gzip -1 >" + gz + ".new && mv " + gz + ".new " + gz).c_str()), 0);
+    };
+    auto poolUntouched = [&](const testservers::HttpServer& server, const std::string&) {
+        EXPECT_EQ(requestsFor(server, "/" + coreDeb), 0u);
+        EXPECT_FALSE(fs::exists(target() + "/" + coreDeb));
+    };
     const std::vector<VariantCase> cases = {
         {"apt source of two words",
          [](const std::string& s) { edit(s + "/" + debianDescription, " bookworm main\"", " bookworm\""); },
@@ -281,6 +292,16 @@ TEST_F(MirrorSandboxTest, DescriptionVariants) {
              EXPECT_THAT(log, HasSubstr("Warning: repomd not mirrored: "));
              EXPECT_TRUE(fs::exists(target() + "/" + coreRpm));
          }},
+        {"index with a line over 1 MiB",
+         [&](const std::string& s) {
+             gzipIntoIndex(s, "printf 'Package: x\\nDescription: '; head -c 1100000 /dev/zero | tr '\\0' x");
+         },
+         error::repository, poolUntouched},
+        {"index over 256 MiB",
+         [&](const std::string& s) {
+             gzipIntoIndex(s, "cat " + s + "/" + packages + "; head -c 270000000 /dev/zero | tr '\\0' '\\n'");
+         },
+         error::repository, poolUntouched},
         {"patch without package",
          [](const std::string& s) {
              const std::string list = s + "/" + base + "debian-12-patches.xml";
