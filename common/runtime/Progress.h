@@ -34,5 +34,7 @@ public:
     static void markSafe();
     static void markUnsafe();
     static bool mayStopNow();
+    // No signal recorded and stopping safe, as in a new process. For tests, which run many cases in one.
+    static void reset();
     static std::string getCanceledMessage();
 };
