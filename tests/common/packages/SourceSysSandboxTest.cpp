@@ -237,6 +237,8 @@ TEST(SourceSysSandboxTest, RpmFullListStaysInItsPrivateFileWhenAsked) {
     ASSERT_EQ(stat(kept.substr(0, kept.rfind('/')).c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     EXPECT_THAT(testsupport::readFile(kept), ::testing::HasSubstr("N:moxeltest-base\n"));
+    // Kept for the user, who removes it.
+    run("rm -rf " + kept.substr(0, kept.rfind('/')));
 }
 
 TEST(SourceSysSandboxTest, RpmSourceReadsBrieflyThenCompletesTheSamePackages) {
