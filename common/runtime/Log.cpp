@@ -44,8 +44,14 @@ private:
     FILE* file;
 };
 
+// Every statement and setting holds this lock. Never destroyed: threads may still log while static
+// objects are torn down at exit.
+std::recursive_mutex& logLock() {
+    static std::recursive_mutex* lock = new std::recursive_mutex;
+    return *lock;
+}
+
 struct LogState {
-    std::recursive_mutex log_lock;
     std::unique_ptr<LogFile> log_file;
     std::string log_path;
     std::ostringstream preopen_buffer;
@@ -125,7 +131,7 @@ void writeFileOrBuffer(const std::string& text) {
 
 Log::stream::stream(int level, bool newline) : stream(level, newline ? Log::newline : Log::no_newline) {}
 
-Log::stream::stream(int level, int mode) : level(level), mode(mode), hold(state().log_lock) {
+Log::stream::stream(int level, int mode) : level(level), mode(mode), hold(logLock()) {
     writeLinePrefix();
 }
 
@@ -216,7 +222,7 @@ void Log::stream::endProgressLine() {
 
 void Log::open_file(const std::string& path, bool truncate) {
     LogState& s = state();
-    std::lock_guard<std::recursive_mutex> guard(s.log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     s.log_file.reset();
     const mode_t previous_mask = umask(077);
     s.log_path = path;
@@ -231,13 +237,13 @@ void Log::open_file(const std::string& path, bool truncate) {
 
 void Log::flush() {
     LogState& s = state();
-    std::lock_guard<std::recursive_mutex> guard(s.log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     if (s.log_file)
         s.log_file->flush();
 }
 
 std::string Log::get_file_name() {
-    std::lock_guard<std::recursive_mutex> guard(state().log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     return state().log_path;
 }
 
@@ -269,8 +275,13 @@ int Log::getResolverDepth() {
     return state().resolver_depth;
 }
 
+void Log::reset() {
+    std::lock_guard<std::recursive_mutex> guard(logLock());
+    state() = LogState();
+}
+
 std::string Log::getReport() {
-    std::lock_guard<std::recursive_mutex> guard(state().log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     return state().report_stream.str();
 }
 
@@ -297,19 +308,19 @@ void requireOpenLogFile(int line) {
 
 Log::ConsoleMessages::ConsoleMessages() {
     LogState& s = state();
-    std::lock_guard<std::recursive_mutex> guard(s.log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     requireOpenLogFile(__LINE__);
     s.capture = std::make_unique<std::ostringstream>();
     log_start = s.log_file->position();
 }
 
 Log::ConsoleMessages::~ConsoleMessages() {
-    std::lock_guard<std::recursive_mutex> guard(state().log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     state().capture.reset();
 }
 
 std::string Log::ConsoleMessages::get_messages() {
-    std::lock_guard<std::recursive_mutex> guard(state().log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     const size_t max_bytes = 0x40000;
     if (!state().capture)
         return "";
@@ -319,7 +330,7 @@ std::string Log::ConsoleMessages::get_messages() {
 }
 
 std::string Log::ConsoleMessages::get_new_lines() {
-    std::lock_guard<std::recursive_mutex> guard(state().log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     if (!state().capture)
         return "";
     const std::string text = state().capture->str();
@@ -333,7 +344,7 @@ std::string Log::ConsoleMessages::get_new_lines() {
 
 std::string Log::ConsoleMessages::get_log(size_t max_bytes) {
     LogState& s = state();
-    std::lock_guard<std::recursive_mutex> guard(s.log_lock);
+    std::lock_guard<std::recursive_mutex> guard(logLock());
     requireOpenLogFile(__LINE__);
     s.log_file->flush();
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(s.log_path.c_str(), "rbe"), fclose);

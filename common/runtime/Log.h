@@ -85,6 +85,9 @@ public:
 
     // Levels 0 and 1 of the whole run, for the notification mail.
     static std::string getReport();
+    // Back to the state of a new process: no file, nothing buffered or reported, default thresholds.
+    // For tests, which run many cases in one process.
+    static void reset();
 
     // "[%Y-%m-%d %H:%M:%S.ffffff] " in local time.
     static std::string timestamp();

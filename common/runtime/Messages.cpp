@@ -149,6 +149,10 @@ const std::string& Messages::getMessage(const char* key) { return currentRep().g
 
 const std::string& Messages::getLocale() { return currentRep().getLocale(); }
 
+void Messages::reset() {
+    registry().current.store(nullptr, std::memory_order_release);
+}
+
 void Messages::setLocale(const std::string& name) {
     std::string copy = name;
     if (!copy.empty() && copy.find('.') == std::string::npos)

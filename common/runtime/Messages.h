@@ -57,6 +57,9 @@ public:
 
     static const std::string& getLocale();
     static void setLocale(const std::string& name);
+    // The next lookup chooses the locale from the environment again; earlier tables stay alive.
+    // For tests, which run many cases in one process.
+    static void reset();
     static std::vector<std::pair<std::string, std::string>> getLanguages();
 
 private:

@@ -143,11 +143,25 @@ Opsys::opsys_detect::opsys_detect() {
                          << ", arch " << arch << ", environment " << environment;
 }
 
+namespace {
+
+// Never destroyed: threads may still ask for it while static objects are torn down at exit.
+std::shared_ptr<const Opsys::opsys_rep>& server() {
+    static auto* described = new std::shared_ptr<const Opsys::opsys_rep>;
+    return *described;
+}
+
+} // namespace
+
 Opsys::Opsys() {
-    // Never destroyed: threads may still ask for it while static objects are torn down at exit.
-    static const std::shared_ptr<const opsys_rep>* server =
-        new std::shared_ptr<const opsys_rep>(std::make_shared<const opsys_detect>());
-    rep = *server;
+    std::shared_ptr<const opsys_rep>& described = server();
+    if (!described)
+        described = std::make_shared<const opsys_detect>();
+    rep = described;
+}
+
+void Opsys::forgetServer() {
+    server().reset();
 }
 
 Opsys::Opsys(const std::string& name, const std::string& vendor, const std::string& version,

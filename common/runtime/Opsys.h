@@ -37,6 +37,8 @@ public:
     Opsys();
     Opsys(const std::string& name, const std::string& vendor, const std::string& version,
           const std::string& arch, const std::string& environment);
+    // The next Opsys() describes the server again. For tests, which run many cases in one process.
+    static void forgetServer();
 
     const std::string& getName() const { return rep->name; }
     const std::string& getVendor() const { return rep->vendor; }

@@ -163,6 +163,12 @@ void Progress::markUnsafe() {
     Log::stream(3, true) << "DEBUG: Mark cancel/stop operation as unsafe";
 }
 
+void Progress::reset() {
+    cancel_state.store(cancel_none);
+    term_signal.store(0);
+    stop_safe.store(true);
+}
+
 std::string Progress::getCanceledMessage() {
     return Messages().getMessage("user_canceled");
 }

@@ -36,5 +36,7 @@ public:
     static bool mayStopNow();
     // True between markUnsafe and markSafe.
     static bool inUnsafePhase();
+    // No signal recorded and stopping safe, as in a new process. For tests, which run many cases in one.
+    static void reset();
     static std::string getCanceledMessage();
 };

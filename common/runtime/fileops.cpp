@@ -265,8 +265,21 @@ void strip_trailing(std::string& path, char c) {
         path.pop_back();
 }
 
-std::string get_home_dir() {
+namespace {
+
+std::string& cached_home_dir() {
     static std::string home;
+    return home;
+}
+
+} // namespace
+
+void forget_home_dir() {
+    cached_home_dir().clear();
+}
+
+std::string get_home_dir() {
+    std::string& home = cached_home_dir();
     if (!home.empty())
         return home;
 

@@ -32,6 +32,8 @@ void strip_trailing(std::string& path, char c);
 
 // The effective user's home directory; looked up once per process.
 std::string get_home_dir();
+// The next get_home_dir looks it up again. For tests, which run many cases in one process.
+void forget_home_dir();
 
 // Lets boost::filesystem::filesystem_error through.
 void rename(const std::string& from, const std::string& to);

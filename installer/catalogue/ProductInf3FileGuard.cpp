@@ -75,3 +75,7 @@ void ProductInf3FileGuard::recheck() {
 bool ProductInf3FileGuard::isNewBuildAvailable() {
     return new_build_available;
 }
+
+void ProductInf3FileGuard::forgetNewBuild() {
+    new_build_available = false;
+}

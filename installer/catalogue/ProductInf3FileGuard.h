@@ -20,8 +20,10 @@ public:
     // The local copy as first fetched.
     const std::string& getLocalPath() const { return _local_path; }
 
-    // Set by any guard that saw its file change; never cleared.
+    // Set by any guard that saw its file change; cleared only by forgetNewBuild().
     static bool isNewBuildAvailable();
+    // Back to the state at the start of the process: no new build seen.
+    static void forgetNewBuild();
 
 private:
     void recheck();

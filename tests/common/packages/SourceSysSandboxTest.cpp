@@ -168,9 +168,16 @@ TEST(SourceSysSandboxTest, FailingDpkgQueryIsAnError) {
     setenv("PATH", path.c_str(), 1);
 }
 
+// Packages recorded for the length of a test, taken out of the database at its end.
 class RpmDatabase {
 public:
     explicit RpmDatabase(const testsupport::TempDir& dir) : dir(dir) {}
+    RpmDatabase(const RpmDatabase&) = delete;
+    RpmDatabase& operator=(const RpmDatabase&) = delete;
+    ~RpmDatabase() {
+        for (const std::string& name : installed)
+            run("rpm -e --nodeps --justdb " + name + " >/dev/null 2>&1");
+    }
 
     // A noarch rpm with the given spec lines and files (path and content), recorded in the database.
     int install(const std::string& name, const std::string& version, const std::string& header,
@@ -191,12 +198,16 @@ public:
         int rc = rpmbuild(top, spec);
         if (rc != 0)
             return rc;
-        return run("rpm -i --nodeps --justdb --replacefiles " + top + "/RPMS/noarch/" + name + "-" + version +
-                   "-1.noarch.rpm >/dev/null 2>&1");
+        rc = run("rpm -i --nodeps --justdb --replacefiles " + top + "/RPMS/noarch/" + name + "-" + version +
+                 "-1.noarch.rpm >/dev/null 2>&1");
+        if (rc == 0)
+            installed.push_back(name + "-" + version);
+        return rc;
     }
 
 private:
     const testsupport::TempDir& dir;
+    std::vector<std::string> installed;
 };
 
 bool leftovers() {
@@ -226,6 +237,8 @@ TEST(SourceSysSandboxTest, RpmFullListStaysInItsPrivateFileWhenAsked) {
     ASSERT_EQ(stat(kept.substr(0, kept.rfind('/')).c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     EXPECT_THAT(testsupport::readFile(kept), ::testing::HasSubstr("N:moxeltest-base\n"));
+    // Kept for the user, who removes it.
+    run("rm -rf " + kept.substr(0, kept.rfind('/')));
 }
 
 TEST(SourceSysSandboxTest, RpmSourceReadsBrieflyThenCompletesTheSamePackages) {
