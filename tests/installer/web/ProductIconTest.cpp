@@ -49,18 +49,20 @@ TEST_F(ProductIconTest, FetchesTheIconOfTheStateWithinTheDownloadLimits) {
     EXPECT_EQ(std::string(icon.begin(), icon.end()), blob);
 
     struct Case {
-        ProductIconRequest request;
+        std::string productId;
+        bool enabled;
         std::string expected;
     };
     const Case cases[] = {
         // Larger than the downloader takes.
-        {{"moxel", false}, Messages().getMessage("err_no_space2")},
-        {{"tools", true}, "3 A URL for a product icon is not defined."},
-        {{"nothing", true}, "3 There is no product 'nothing' in the catalogue."},
+        {"moxel", false, Messages().getMessage("err_no_space2")},
+        {"tools", true, "3 A URL for a product icon is not defined."},
+        {"nothing", true, "3 There is no product 'nothing' in the catalogue."},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.request.productId);
-        EXPECT_THAT(webtest::raised([&] { fetchProductIcon(*manager, c.request); }), HasSubstr(c.expected));
+        SCOPED_TRACE(c.productId);
+        EXPECT_THAT(webtest::raised([&] { fetchProductIcon(*manager, {c.productId, c.enabled}); }),
+                    HasSubstr(c.expected));
     }
 }
 
