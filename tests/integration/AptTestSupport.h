@@ -40,6 +40,24 @@ inline void forgetSystemSources() {
             "/etc/apt/trusted.gpg~ && rm -rf /var/lib/apt/lists/* && mkdir -p /var/lib/apt/lists/partial"));
 }
 
+// The host's sources give way to a local one of the system's release in `directory`, with one
+// package that nothing installs (apt needs a release of that name once a test's repository is
+// gone), readable by apt's unprivileged fetcher.
+inline void useLocalSystemRelease(const std::string& directory) {
+    forgetSystemSources();
+    const std::string packages = "dists/bookworm/main/binary-amd64/Packages";
+    ASSERT_EQ(0,
+              packagetest::run(
+                  "set -e; d=" + util::shell_quote(directory) + "; chmod 755 $d; mkdir -p $d/$(dirname " +
+                  packages +
+                  "); cd $d; printf 'Package: moxeltest-placeholder\\nVersion: 1\\n"
+                  "Architecture: all\\nFilename: none.deb\\nSize: 1\\nDescription: none\\n' > " +
+                  packages +
+                  "; apt-ftparchive -o APT::FTPArchive::Release::Suite=bookworm release dists/bookworm"
+                  " > Release; mv Release dists/bookworm/; echo \"deb [trusted=yes] file:$d bookworm main\""
+                  " > /etc/apt/sources.list.d/system.list"));
+}
+
 inline std::string repositoryKey() {
     return testsupport::readFile(fixtures + "/source/keys/moxeltest-repo.asc");
 }

@@ -58,23 +58,9 @@ struct Step {
 
 class CommandLineSandboxTest : public ::testing::Test {
 protected:
-    // The host's sources give way to a local one of the system's release with one package that
-    // nothing installs (apt needs a release of that name once the example repository is gone),
-    // readable by apt's unprivileged fetcher.
     void SetUp() override {
         server = std::make_unique<testservers::HttpServer>(sourceRoot());
-        apttest::forgetSystemSources();
-        const std::string packages = "dists/bookworm/main/binary-amd64/Packages";
-        ASSERT_EQ(
-            0, packagetest::run(
-                   "set -e; d=" + util::shell_quote(systemRelease.path()) +
-                   "; chmod 755 $d; mkdir -p $d/$(dirname " + packages +
-                   "); cd $d; printf 'Package: moxeltest-placeholder\\nVersion: 1\\n"
-                   "Architecture: all\\nFilename: none.deb\\nSize: 1\\nDescription: none\\n' > " +
-                   packages +
-                   "; apt-ftparchive -o APT::FTPArchive::Release::Suite=bookworm release dists/bookworm"
-                   " > Release; mv Release dists/bookworm/; echo \"deb [trusted=yes] file:$d bookworm main\""
-                   " > /etc/apt/sources.list.d/system.list"));
+        apttest::useLocalSystemRelease(systemRelease.path());
     }
 
     virtual std::string sourceRoot() const { return exampleSource; }
