@@ -17,6 +17,7 @@
 #include "installer/driver/ReportError.h"
 #include "installer/driver/Reporter.h"
 #include "installer/driver/SystemExit.h"
+#include "installer/driver/WebBackend.h"
 #include "installer/patches/SelfUpgrade.h"
 #include "installer/sources/http_error.h"
 
@@ -250,7 +251,12 @@ void runMode(const Options& options) {
         Progress::finish();
         break;
     case Options::mode_web:
-        notBuilt("web interface back end");
+        try {
+            web_ui();
+        } catch (const WebUiTransport::timeout&) {
+            Log::stream(0, true) << Messages().getMessage("webinterface_exit_by_timeout");
+        }
+        break;
     case Options::mode_mirror:
         Log::stream(0, true) << Messages().getMessage("mirroring_mode_is_deprecated");
         runMirror(options);
