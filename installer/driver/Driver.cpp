@@ -324,11 +324,6 @@ bool isDefaultServerNotFound(const error& e) {
 
 } // namespace
 
-void notBuilt(const char* mode) {
-    throw error(error::internal, 1, 1, 3) << "The " << mode << " is not available in this build of "
-                                          << Messages().getMessage("Dizadizezeroz") << ".";
-}
-
 const Options* builtSettings() {
     return settings;
 }

@@ -45,9 +45,6 @@ void logSelinuxMode();
 // Copies the builds that `mirror-os` names from the network source into the target directory.
 void runMirror(const Options& options);
 
-// Raises the internal error that names a part missing from this build.
-[[noreturn]] void notBuilt(const char* mode);
-
 // The saved arguments for the banner, the proxy password masked.
 std::string maskedArguments(int argc, char** argv);
 
