@@ -30,8 +30,9 @@ public:
     std::string getFile(const std::string& name, const std::string& md5 = "",
                         const std::string& local_name = "", uint64_t size = 0);
 
-    // Catalogue files, build descriptions and package lists are far smaller.
-    static const uint64_t undeclared_size_limit = 128 << 20;
+    // Catalogue files, build descriptions, package lists and the installer itself (which self-upgrade
+    // fetches without a declared size; a sanitizer build of it exceeds 128 MiB) are far smaller.
+    static const uint64_t undeclared_size_limit = 512 << 20;
 
     // Counts the files of this fetcher on a shared counter, for "(n of m)" across many fetches.
     void addProgressObserver(const std::shared_ptr<ProgressValue<unsigned long>>& files);

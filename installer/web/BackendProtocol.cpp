@@ -61,9 +61,10 @@ void BackendProtocol::addWarning(const std::string& text) {
 }
 
 void BackendProtocol::sendPage(const std::string& pageId) {
+    TiXmlElement& root = getRoot();
     auto* page = new TiXmlElement("page");
     page->SetAttribute("id", pageId);
-    getRoot().LinkEndChild(page);
+    root.LinkEndChild(page);
 }
 
 void BackendProtocol::sendBadPage(const std::string& currentPageId) {
