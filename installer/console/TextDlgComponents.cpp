@@ -31,7 +31,7 @@ bool isListed(const std::shared_ptr<AiCompNode>& node, const std::string& produc
 } // namespace
 
 TextDlgComponents::TextDlgComponents(ComponentManager* manager, BuildManager* catalogue)
-    : DlgComponents(manager), catalogue(catalogue) {
+    : DlgComponents(manager) {
     for (const boost::shared_ptr<Release>& release : catalogue->getReleases(true)) {
         if (!release->_selected)
             continue;

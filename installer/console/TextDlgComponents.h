@@ -44,7 +44,6 @@ private:
     std::string selectedText(const std::string& productId, const std::string& groupName) const;
     void selectAll(request_mode_t mode);
 
-    BuildManager* catalogue;
     std::vector<ProductEntry> products;
     std::string currentProductId;
     unsigned itemCount = 0;
